@@ -1,0 +1,157 @@
+#include "boundary/manager.hpp"
+
+#include <chrono>
+#include <thread>
+
+#include "boundary/messages.hpp"
+#include "link/phone_link.hpp"
+#include "platform/trace.hpp"
+#include "platform/window.hpp"
+
+namespace kiv {
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+CPhoneFileManager::CPhoneFileManager() = default;
+
+CPhoneFileManager::~CPhoneFileManager() { ResetState(); }
+
+void CPhoneFileManager::Initialize(KivHwnd window) {
+  m_FolderInfos.clear();
+  m_FileInfos.clear();
+  m_FileTypes.Clear();
+  m_hWnd = window;
+  m_bConnected = 0;
+  m_PFileMan.Abort();
+  m_PFileMan.SetUnicode(1);
+}
+
+void CPhoneFileManager::InitializeU(KivHwnd window) {
+  Initialize(window);
+  m_PFileMan.bAbortLoading.store(0, std::memory_order_relaxed);
+  m_bCancel.store(0, std::memory_order_relaxed);
+  m_bConnected = 0;
+}
+
+int CPhoneFileManager::Connect(int port, int, KivHwnd messageWindow, int method, int rate) {
+  m_PFileMan.ResetFlags();
+  if (!CurrentLink().IsConnected()) {
+    int result = m_PFileMan.Connect(port, rate, m_hWnd, method);
+    if (result == CM_RET_GLOBALLOCKED) {
+      m_bConnected = 0;
+      SendMessage(messageWindow, kMsgLocked, 0, 0);
+      return 0;
+    }
+    if (result != CM_RET_SUCCESS) {
+      m_bConnected = 0;
+      SendReport(messageWindow, kReportConnectFailed, kStyleNoText);
+      return 0;
+    }
+  }
+  m_bConnected = 1;
+  if (ReadPhoneInfo() && ReadRootFolders()) return 1;
+  m_PFileMan.Disconnect();
+  m_bConnected = 0;
+  return 0;
+}
+
+int CPhoneFileManager::ReadPhoneInfo(std::u16string_view text) {
+  m_nMaxPacketSize = 0;
+  m_InternalMemory = MemoryRecord{};
+  m_ExternalMemory = MemoryRecord{};
+  m_strExtraMemory.clear();
+  std::u16string nameBuffer;
+  nameBuffer.reserve(4096);
+  if (!m_bConnected) return 0;
+  if (!m_PFileMan.OpenSession(text, m_nMaxPacketSize, m_InternalMemory, m_ExternalMemory, nameBuffer, m_FileTypes))
+    return 0;
+  m_strExtraMemory = nameBuffer;
+  return 1;
+}
+
+int CPhoneFileManager::ReadRootFolders() {
+  m_nProcessed = 0;
+  if (!m_bConnected) return 0;
+  m_FolderInfos.clear();
+  return m_PFileMan.GetRootFolders(m_FolderInfos, m_strRootList);
+}
+
+void CPhoneFileManager::Disconnect() {
+  if (m_bConnected == 1) m_PFileMan.Disconnect();
+  m_bConnected = 0;
+  SleepMs(500);
+  ResetState();
+}
+
+void CPhoneFileManager::ResetState() {
+  m_FolderInfos.clear();
+  m_FileInfos.clear();
+  m_FileTypes.Clear();
+  m_bConnected = 0;
+  m_PFileMan.Abort();
+}
+
+void CPhoneFileManager::Abort() {
+  Trace("CPhoneFileManager::Abort() \n");
+  m_bCancel.store(1, std::memory_order_relaxed);
+  m_PFileMan.Abort();
+}
+
+bool CPhoneFileManager::BTConnect(const uint8_t address[6], int method, KivHwnd window, int mode) {
+  m_PFileMan.ResetFlags();
+  if (!m_PFileMan.BTConnect(address, method, window, mode)) return false;
+  m_bConnected = 1;
+  if (ReadPhoneInfo() && ReadRootFolders()) return true;
+  m_PFileMan.BTDisconnect(mode);
+  m_bConnected = 0;
+  return false;
+}
+
+int CPhoneFileManager::BTDisconnect(int mode) { return m_PFileMan.BTDisconnect(mode) ? 1 : 0; }
+
+int CPhoneFileManager::SPPConnect(const uint8_t address[6], int method, KivHwnd window) {
+  m_PFileMan.ResetFlags();
+  if (!m_PFileMan.BTConnect(address, method, window, kModeClassic)) return 0;
+  m_bConnected = 1;
+  if (ReadPhoneInfo()) return 1;
+  m_PFileMan.BTDisconnect(kModeClassic);
+  m_bConnected = 0;
+  return 0;
+}
+
+int CPhoneFileManager::SPPDisconnect(int keep) {
+  if (!m_PFileMan.BTDisconnect(kModeClassic)) return 0;
+  m_bConnected = 0;
+  if (keep) return 1;
+  SleepMs(500);
+  InitializeU(m_hWnd);
+  return 1;
+}
+
+namespace {
+
+std::unique_ptr<CPhoneFileManager>& Holder() {
+  // Destroyed when the library unloads, which destroys the last current manager.
+  static std::unique_ptr<CPhoneFileManager> holder;
+  return holder;
+}
+
+std::atomic<CPhoneFileManager*> g_current{nullptr};
+
+}  // namespace
+
+CPhoneFileManager* CurrentManager() { return g_current.load(std::memory_order_acquire); }
+
+CPhoneFileManager& NewCurrentManager() {
+  auto manager = std::make_unique<CPhoneFileManager>();
+  g_current.store(manager.get(), std::memory_order_release);
+  Holder() = std::move(manager);
+  return *Holder();
+}
+
+void DestroyCurrentManager() {
+  g_current.store(nullptr, std::memory_order_release);
+  Holder().reset();
+}
+
+}  // namespace kiv

@@ -1,0 +1,69 @@
+// The transfer manager: the single object behind the exports. It embeds the protocol
+// object, opens and closes the phone session, keeps what the phone told it at connection,
+// carries the host's cancel request and reports to host windows.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filemanager/records.hpp"
+#include "kivmod/kivmod.h"
+#include "protocol/pfileman.hpp"
+#include "protocol/type_array.hpp"
+
+namespace kiv {
+
+inline constexpr int kCableBaudrate = 115200;
+inline constexpr int kModeClassic = 1;
+inline constexpr int kModeExtended = 0;
+
+class CPhoneFileManager {
+ public:
+  CPhoneFileManager();
+  virtual ~CPhoneFileManager();
+  CPhoneFileManager(const CPhoneFileManager&) = delete;
+  CPhoneFileManager& operator=(const CPhoneFileManager&) = delete;
+
+  void Initialize(KivHwnd window);
+  void InitializeU(KivHwnd window);
+  int Connect(int port, int unused, KivHwnd messageWindow, int method, int rate);
+  void Disconnect();
+  void ResetState();
+  void Abort();
+  int ReadPhoneInfo(std::u16string_view text = {});
+  int ReadRootFolders();
+  bool BTConnect(const uint8_t address[6], int method, KivHwnd window, int mode);
+  int BTDisconnect(int mode);
+  int SPPConnect(const uint8_t address[6], int method, KivHwnd window);
+  int SPPDisconnect(int keep);
+  int IsSessionOpen() const { return m_bConnected; }
+
+  KivHwnd m_hWnd = nullptr;
+  std::u16string m_strExtraMemory;
+  std::u16string m_strRootList;
+  std::vector<PhoneFolderInfo> m_FolderInfos;
+  CPFileMan m_PFileMan;
+  uint32_t m_nMaxPacketSize = 0;
+  int32_t m_bConnected = 0;
+  MemoryRecord m_InternalMemory;
+  MemoryRecord m_ExternalMemory;
+  TypeArray m_FileTypes;
+  std::vector<PhoneFileInfo> m_FileInfos;
+  int32_t m_nProcessed = 0;
+  std::atomic<int32_t> m_bCancel{0};
+};
+
+// The module-wide current manager (null before the first creating export).
+CPhoneFileManager* CurrentManager();
+// Creates a new manager and makes it current; the one it replaces is destroyed.
+CPhoneFileManager& NewCurrentManager();
+// Destroys the current manager (the library's unload does this).
+void DestroyCurrentManager();
+
+// Pauses on the calling thread.
+void SleepMs(uint32_t ms);
+
+}  // namespace kiv

@@ -1,0 +1,34 @@
+#include "platform/message_box.hpp"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "kivmod/kivmod.h"
+#include "platform/text.hpp"
+
+namespace kiv {
+namespace {
+
+struct Handler {
+  KivMessageBoxProc proc = nullptr;
+  void* user = nullptr;
+};
+Handler g_handler;
+
+}  // namespace
+
+void ShowMessageBox(std::u16string_view text, std::u16string_view caption) {
+  if (g_handler.proc) {
+    std::u16string t(text), c(caption);
+    g_handler.proc(g_handler.user, t.c_str(), c.c_str());
+    return;
+  }
+  std::fprintf(stderr, "%s: %s\n", U16ToUtf8(caption).c_str(), U16ToUtf8(text).c_str());
+}
+
+}  // namespace kiv
+
+extern "C" KIV_API void Kiv_SetMessageBoxHandler(KivMessageBoxProc proc, void* user) {
+  kiv::g_handler = {proc, user};
+}

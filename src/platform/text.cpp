@@ -1,0 +1,217 @@
+#include "platform/text.hpp"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cwctype>
+#include <mutex>
+
+namespace kiv {
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void AppendU16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// Decodes one code point at text[i]; lone surrogates decode as U+FFFD.
+char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
+  char32_t c = text[i++];
+  if (c >= 0xD800 && c < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
+    return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+  }
+  if (c >= 0xD800 && c < 0xE000) return 0xFFFD;
+  return c;
+}
+
+bool IsAscii(std::u16string_view text) {
+  for (char16_t c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Converts between UTF-8 and the locale's character set one character at a time, so that
+// characters the target lacks become '?' instead of failing the whole text.
+std::string Iconv(const std::string& from, const char* target, const char* source) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  iconv_t cd = iconv_open(target, source);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return from;
+  std::string out;
+  std::size_t i = 0;
+  while (i < from.size()) {
+    std::size_t len = 1;
+    if (std::string_view(source) == "UTF-8") {
+      auto lead = static_cast<unsigned char>(from[i]);
+      len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    }
+    if (i + len > from.size()) len = from.size() - i;
+    char in[8] = {};
+    from.copy(in, len, i);
+    char buf[16];
+    char* inp = in;
+    std::size_t inleft = len;
+    char* outp = buf;
+    std::size_t outleft = sizeof buf;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) {
+      if (std::string_view(source) != "UTF-8" && len == 1) {
+        out.append("\xEF\xBF\xBD");
+      } else {
+        out.push_back('?');
+      }
+    } else {
+      out.append(buf, outp);
+    }
+    i += len;
+  }
+  iconv_close(cd);
+  return out;
+}
+
+const char* LocaleCharset() {
+  const char* cs = nl_langinfo(CODESET);
+  return (cs && *cs) ? cs : "ANSI_X3.4-1968";
+}
+
+}  // namespace
+
+std::u16string Utf8ToU16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t trail = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 4;
+    char32_t cp = 0xFFFD;
+    std::size_t used = 1;
+    if (trail == 0) {
+      cp = lead;
+    } else if (trail < 4 && i + trail < text.size()) {
+      char32_t v = lead & (0x3F >> trail);
+      bool ok = true;
+      for (std::size_t k = 1; ok && k <= trail; ++k) {
+        auto c = static_cast<unsigned char>(text[i + k]);
+        ok = (c & 0xC0) == 0x80;
+        v = (v << 6) | (c & 0x3F);
+      }
+      if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v < 0xE000)) {
+        cp = v;
+        used = trail + 1;
+      }
+    }
+    i += used;
+    AppendU16(out, cp);
+  }
+  return out;
+}
+
+std::string U16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) AppendUtf8(out, NextCodePoint(text, i));
+  return out;
+}
+
+std::string U16ToAnsi(std::u16string_view text) {
+  if (IsAscii(text)) return std::string(text.begin(), text.end());
+  return Iconv(U16ToUtf8(text), LocaleCharset(), "UTF-8");
+}
+
+std::u16string AnsiToU16(std::string_view text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::u16string(text.begin(), text.end());
+  return Utf8ToU16(Iconv(std::string(text), "UTF-8", LocaleCharset()));
+}
+
+std::size_t U16Length(const char16_t* text) {
+  std::size_t n = 0;
+  if (text)
+    while (text[n]) ++n;
+  return n;
+}
+
+std::u16string FromHost(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+
+std::u16string ToUpper(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out)
+    if (c < 0xD800 || c >= 0xE000) c = static_cast<char16_t>(std::towupper(c));
+  return out;
+}
+
+std::u16string ToLower(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out)
+    if (c < 0xD800 || c >= 0xE000) c = static_cast<char16_t>(std::towlower(c));
+  return out;
+}
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  }
+  return true;
+}
+
+int ParseLeadingInt(std::u16string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = value * 10 + (text[i] - u'0');
+    if (value > 0x7FFFFFFFLL) value = 0x80000000LL;  // saturate like the C runtime
+  }
+  if (negative) value = -value;
+  if (value > 0x7FFFFFFFLL) value = 0x7FFFFFFFLL;
+  return static_cast<int>(value);
+}
+
+std::vector<std::u16string> SplitAny(std::u16string_view text, std::u16string_view separators) {
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || separators.find(text[i]) != std::u16string_view::npos) {
+      if (i > start) parts.emplace_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+std::u16string ReplaceChar(std::u16string_view text, char16_t from, char16_t to) {
+  std::u16string out(text);
+  for (auto& c : out)
+    if (c == from) c = to;
+  return out;
+}
+
+}  // namespace kiv

@@ -1,0 +1,36 @@
+// Text helpers over UTF-16 strings: conversions, case, splitting and number reading.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiv {
+
+std::u16string Utf8ToU16(std::string_view text);
+std::string U16ToUtf8(std::u16string_view text);
+
+// The process locale's character set ("ANSI code page"); unmapped characters become '?'.
+std::string U16ToAnsi(std::u16string_view text);
+std::u16string AnsiToU16(std::string_view text);
+
+// Length of a NUL-terminated UTF-16 text; a null pointer has length 0.
+std::size_t U16Length(const char16_t* text);
+// A host text: null is empty.
+std::u16string FromHost(const char16_t* text);
+
+std::u16string ToUpper(std::u16string_view text);
+std::u16string ToLower(std::u16string_view text);
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+
+// Leading decimal digits (after blanks and an optional sign) as an int; none gives 0.
+int ParseLeadingInt(std::u16string_view text);
+
+// Splits at every character of separators, dropping empty pieces.
+std::vector<std::u16string> SplitAny(std::u16string_view text, std::u16string_view separators);
+
+// Replaces every `from` character with `to`.
+std::u16string ReplaceChar(std::u16string_view text, char16_t from, char16_t to);
+
+}  // namespace kiv

@@ -1,0 +1,67 @@
+#include "platform/trace.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/text.hpp"
+
+namespace kiv {
+namespace {
+
+struct Sink {
+  std::FILE* file = nullptr;
+  bool owned = false;
+  std::mutex mutex;
+  Sink() {
+    const char* target = std::getenv("KIVMOD_TRACE");
+    if (!target || !*target) return;
+    if (std::strcmp(target, "1") == 0) {
+      file = stderr;
+    } else {
+      file = std::fopen(target, "a");
+      owned = file != nullptr;
+    }
+  }
+  ~Sink() {
+    if (owned) std::fclose(file);
+  }
+};
+
+Sink& TheSink() {
+  static Sink sink;
+  return sink;
+}
+
+}  // namespace
+
+bool TraceEnabled() { return TheSink().file != nullptr; }
+
+void Trace(std::string_view text) {
+  Sink& sink = TheSink();
+  if (!sink.file) return;
+  std::lock_guard lock(sink.mutex);
+  std::fwrite(text.data(), 1, text.size(), sink.file);
+  std::fflush(sink.file);
+}
+
+void Trace(std::u16string_view text) {
+  if (TraceEnabled()) Trace(std::string_view(U16ToUtf8(text)));
+}
+
+void TraceF(const char* format, ...) {
+  if (!TraceEnabled()) return;
+  char buffer[1024];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0) return;
+  Trace(std::string_view(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1)));
+}
+
+}  // namespace kiv
