@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "phonesim/body.hpp"
+#include "phonesim/families.hpp"
 
 namespace phonesim {
 
@@ -74,8 +75,11 @@ Packet Phone::Dispatch(const Packet& request) {
   switch (request.code) {
     case 0x01: return Handshake(request);
     case 0x02: return RootFolders(request);
-    default: return Answer(request, 0x00);  // unknown command: failure result
+    default: break;
   }
+  if (auto answer = HandleFileCommands(*this, request)) return std::move(*answer);
+  if (auto answer = HandleTransferCommands(*this, request)) return std::move(*answer);
+  return Answer(request, 0x00);  // unknown command: failure result
 }
 
 Packet Phone::Handshake(const Packet& request) {

@@ -40,12 +40,15 @@ class Phone {
   // One request, one answer; nothing when the link is down or goes down now.
   std::optional<Packet> Handle(const Packet& request);
 
+  // An answer to request with the given result byte (class, code, flag and sequence echoed).
+  Packet Answer(const Packet& request, uint8_t result) const;
+
   const Config& config() const { return config_; }
+  Config& mutable_config() { return config_; }
   const std::filesystem::path& root() const { return root_; }
 
  private:
   Packet Dispatch(const Packet& request);
-  Packet Answer(const Packet& request, uint8_t result) const;
   void ApplyFaults(Packet& answer, uint8_t code);
 
   // Session commands.

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests and the demo need.
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config libxml2-dev libgtest-dev libgmock-dev googletest
+          libbenchmark-dev python3 libbluetooth-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
