@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filemanager/record_lists.hpp"
 #include "filemanager/records.hpp"
 #include "kivmod/kivmod.h"
 #include "protocol/pfileman.hpp"
@@ -44,14 +45,14 @@ class CPhoneFileManager {
   KivHwnd m_hWnd = nullptr;
   std::u16string m_strExtraMemory;
   std::u16string m_strRootList;
-  std::vector<PhoneFolderInfo> m_FolderInfos;
+  FolderList m_FolderInfos;
   CPFileMan m_PFileMan;
   uint32_t m_nMaxPacketSize = 0;
   int32_t m_bConnected = 0;
   MemoryRecord m_InternalMemory;
   MemoryRecord m_ExternalMemory;
   TypeArray m_FileTypes;
-  std::vector<PhoneFileInfo> m_FileInfos;
+  FileList m_FileInfos;
   int32_t m_nProcessed = 0;
   std::atomic<int32_t> m_bCancel{0};
 };

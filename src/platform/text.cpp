@@ -171,12 +171,30 @@ std::u16string ToLower(std::u16string_view text) {
   return out;
 }
 
+char16_t FoldCaseChar(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+      (c >= 0x410 && c <= 0x42F))
+    return static_cast<char16_t>(c + 32);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x460 && c <= 0x4BF)) && c % 2 == 0)
+    return static_cast<char16_t>(c + 1);
+  if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && c % 2 == 1) return static_cast<char16_t>(c + 1);
+  if (c == 0x178) return 0xFF;
+  if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 32);
+  return c;
+}
+
+std::u16string FoldCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out) c = FoldCaseChar(c);
+  return out;
+}
+
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == b[i]) continue;
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && FoldCaseChar(a[i]) != FoldCaseChar(b[i])) return false;
   return true;
 }
 

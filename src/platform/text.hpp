@@ -22,6 +22,10 @@ std::u16string FromHost(const char16_t* text);
 
 std::u16string ToUpper(std::u16string_view text);
 std::u16string ToLower(std::u16string_view text);
+// Case folding that does not depend on the process locale: ASCII, Latin-1, Latin
+// Extended-A, Greek, Cyrillic and fullwidth Latin letters.
+char16_t FoldCaseChar(char16_t c);
+std::u16string FoldCase(std::u16string_view text);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
 // Leading decimal digits (after blanks and an optional sign) as an int; none gives 0.

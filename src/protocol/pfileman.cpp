@@ -228,7 +228,7 @@ int CPFileMan::OpenSession(std::u16string_view text, uint32_t& maxPacketSize, Me
   return 1;
 }
 
-int CPFileMan::GetRootFolders(std::vector<PhoneFolderInfo>& folders, std::u16string& rootList) {
+int CPFileMan::GetRootFolders(FolderList& folders, std::u16string& rootList) {
   m_byResult = 1;
   CGenPacket answer;
   if (!Transact(kCmdRootFolders, {}, answer)) return 0;

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filemanager/records.hpp"
+#include "filemanager/record_lists.hpp"
 #include "kivmod/kivmod.h"
 #include "link/packet.hpp"
 #include "protocol/codec.hpp"
@@ -70,7 +70,7 @@ class CPFileMan {
   std::u16string GetModelName();
   int OpenSession(std::u16string_view text, uint32_t& maxPacketSize, MemoryRecord& internal,
                   MemoryRecord& external, std::u16string& nameBuffer, TypeArray& managerTypes);
-  int GetRootFolders(std::vector<PhoneFolderInfo>& folders, std::u16string& rootList);
+  int GetRootFolders(FolderList& folders, std::u16string& rootList);
 
   int Classify(uint8_t result);
   uint8_t GetResult() const { return m_byResult; }
