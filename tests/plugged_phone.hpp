@@ -138,7 +138,7 @@ class PluggedPhone {
         Log(u, text);
         auto& s = Self(u);
         if (s.sendFails) return 0;
-        s.sent.push_back({cls, code, flag, seq, std::vector<uint8_t>(body, body + len)});
+        s.sent.push_back({cls, code, flag, seq, len ? std::vector<uint8_t>(body, body + len) : std::vector<uint8_t>()});
         return 1;
       },
       [](void* u, uint8_t* cls, uint8_t* code, uint8_t* body, uint16_t* len) {
@@ -152,7 +152,7 @@ class PluggedPhone {
         if (a.result != 1) return a.result;
         *cls = a.cls;
         *code = echoCode && !s.sent.empty() ? s.sent.back().code : a.code;
-        std::memcpy(body, a.body.data(), a.body.size());
+        if (!a.body.empty()) std::memcpy(body, a.body.data(), a.body.size());
         *len = static_cast<uint16_t>(a.body.size());
         return 1;
       },

@@ -102,6 +102,41 @@ KIV_API KivString* Kiv_String_New(void);
 KIV_API const KivChar* Kiv_String_Get(const KivString* str);
 KIV_API void Kiv_String_Free(KivString* str);
 
+/* Folder tree records copied out to the host (Kiv_GetList, Kiv_GetTopList). The views and
+ * their texts stay valid until the list changes or is freed. */
+typedef struct KivFileInfo {
+  const KivChar* folder;   /* folder that holds the file */
+  const KivChar* name;
+  int32_t size;            /* bytes on the phone */
+  int32_t localSize;       /* bytes already on the PC */
+  uint32_t time1, time2, time3; /* seconds since 1 January 1970 */
+  uint32_t attributes;     /* 0x40 hidden, 0x80 not writable, and the listing's bits */
+} KivFileInfo;
+
+typedef struct KivFolderInfo {
+  const KivChar* folderName;    /* full path, "\\" between components */
+  const KivChar* upFolderName;  /* parent path, "Root" for a top-level folder */
+  const KivStringList* types;   /* accepted extensions; empty accepts every one */
+  int32_t listed;
+  int32_t subOpened;
+  int64_t freeSize;             /* -1 when unknown */
+  uint32_t attributes;          /* 0x1 copy to PC, 0x2 writable, 0x4 fixed, 0x8 subfolders,
+                                   0x10 renamable, 0x40 hidden, 0x100 no subfolders */
+} KivFolderInfo;
+
+typedef struct KivFileInfoList KivFileInfoList;
+typedef struct KivFolderInfoList KivFolderInfoList;
+
+KIV_API KivFileInfoList* Kiv_FileInfoList_New(void);
+KIV_API int32_t Kiv_FileInfoList_Count(const KivFileInfoList* list);
+KIV_API const KivFileInfo* Kiv_FileInfoList_At(const KivFileInfoList* list, int32_t index);
+KIV_API void Kiv_FileInfoList_Free(KivFileInfoList* list);
+
+KIV_API KivFolderInfoList* Kiv_FolderInfoList_New(void);
+KIV_API int32_t Kiv_FolderInfoList_Count(const KivFolderInfoList* list);
+KIV_API const KivFolderInfo* Kiv_FolderInfoList_At(const KivFolderInfoList* list, int32_t index);
+KIV_API void Kiv_FolderInfoList_Free(KivFolderInfoList* list);
+
 /* ---- Phone link -------------------------------------------------------------------------- */
 
 /* A host-supplied transport. Every function takes user first. */
@@ -163,6 +198,20 @@ KIV_API int32_t Kiv_GetFileManVersion(void);
 KIV_API const KivTypeArray* Kiv_GetSupportFileExt(void);
 /* Copies the memory card name, NUL-terminated UTF-16, into buffer. */
 KIV_API void Kiv_GetExtraMemoryName(KivChar* buffer);
+
+/* ---- Host-supplied and host-read records ------------------------------------------------ */
+
+/* Appends a file record to the folder tree; returns its index. */
+KIV_API int32_t Kiv_AddFileInfos(const KivChar* folder, const KivChar* name, uint32_t size, uint32_t unused,
+                                 uint32_t time1, uint32_t time2, uint32_t time3, uint32_t attributes);
+/* Adds a folder under a known parent; 1 added, 0 parent unknown or not connected. */
+KIV_API int32_t Kiv_AddFolderInfo(const KivChar* path);
+/* The number of folder records. */
+KIV_API int32_t Kiv_GetFileAndFolderInfo(void);
+/* Appends copies of folder's files and direct subfolders (exact comparison); always 1. */
+KIV_API int32_t Kiv_GetList(const KivChar* folder, KivFileInfoList* files, KivFolderInfoList* folders);
+/* Appends copies of the folders whose parent is parent ("Root" for the top level); always 1. */
+KIV_API int32_t Kiv_GetTopList(const KivChar* parent, KivFolderInfoList* folders);
 
 #ifdef __cplusplus
 }

@@ -3,28 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "boundary/guard.hpp"
-#include "boundary/manager.hpp"
+#include "boundary/exports_common.hpp"
 #include "kivmod/kivmod.h"
 
 using kiv::CurrentManager;
 using kiv::Guarded;
 using kiv::GuardedVoid;
+using kiv::WithManager;
 
 namespace {
-
-// Runs body on the current manager; without one the host called too early: failure.
-template <typename R, typename F>
-R WithManager(const char* name, R failure, F&& body) noexcept {
-  return Guarded(name, failure, [&]() -> R {
-    kiv::CPhoneFileManager* manager = CurrentManager();
-    if (!manager) {
-      kiv::TraceF("%s: no session was initialised\n", name);
-      return failure;
-    }
-    return body(*manager);
-  });
-}
 
 const KivTypeArray kEmptyTypes{&kEmptyTypes, nullptr, 0, 0, 0};
 

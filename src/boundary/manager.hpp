@@ -42,6 +42,30 @@ class CPhoneFileManager {
   int SPPDisconnect(int keep);
   int IsSessionOpen() const { return m_bConnected; }
 
+  // Folder tree model (lookups ignore letter case).
+  PhoneFolderInfo* FindFolder(std::u16string_view path) { return m_FolderInfos.Find(path); }
+  bool FolderExists(std::u16string_view path) const { return m_FolderInfos.Find(path) != nullptr; }
+  PhoneFileInfo* FindFile(std::u16string_view folder, std::u16string_view name) {
+    return m_FileInfos.Find(folder, name);
+  }
+  PhoneFileInfo* FindFileByPath(std::u16string_view path);
+  static bool IsStrictlyInside(std::u16string_view parent, std::u16string_view path);
+  static bool IsDirectChild(std::u16string_view parent, std::u16string_view path);
+  int FolderAcceptsExtension(std::u16string_view folder, std::u16string_view extension) const;
+  int IsListed(std::u16string_view path) const;
+  int IsFullyPresent(std::u16string_view path, bool subfolders) const;
+  // The limits of the memory that holds path (internal, or the memory card by its name).
+  const MemoryRecord& MemoryOf(std::u16string_view path) const;
+  int OpenFolder(std::u16string_view path, bool recursive, KivHwnd window);
+  int RefreshFolder(std::u16string_view path, bool dump, KivHwnd window);
+  int UpdateFreeSize(std::u16string_view path, int64_t* out, KivHwnd window);
+  int GetTotalSpaceOf(std::u16string_view path, int64_t* out, KivHwnd window);
+
+  // Host-supplied records.
+  int AddFileInfos(std::u16string folder, std::u16string name, uint32_t size, uint32_t time1, uint32_t time2,
+                   uint32_t time3, uint32_t attributes);
+  int AddFolderInfo(std::u16string_view path);
+
   KivHwnd m_hWnd = nullptr;
   std::u16string m_strExtraMemory;
   std::u16string m_strRootList;
