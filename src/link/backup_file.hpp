@@ -3,7 +3,8 @@
 // The on-disk layout is described in docs/backup-file.md.
 //
 // Failures set the calling thread's backup last-error value: one of the kBackupErr* codes
-// below or a system error number (errno).
+// below or a system error number (errno). Handles may be opened and closed from any thread;
+// one handle is used by one thread at a time.
 #pragma once
 
 #include <array>
