@@ -85,7 +85,8 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
   uint64_t locked = 0;
   if (!Number(root, "version", c.version, error) || !Number(root, "maxPacket", c.maxPacket, error) ||
       !Number(root, "locked", locked, error) || !Number(root, "dropAfter", c.dropAfterPackets, error) ||
-      !Number(root, "delayMs", c.delayMs, error) || !Number(root, "corruptAfter", c.corruptAfterPackets, error))
+      !Number(root, "delayMs", c.delayMs, error) || !Number(root, "corruptAfter", c.corruptAfterPackets, error) ||
+      !Number(root, "truncateAfter", c.truncateAfterPackets, error))
     return std::nullopt;
   c.locked = locked != 0;
   for (xmlNode* n = root->children; n; n = n->next) {

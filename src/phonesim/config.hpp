@@ -50,7 +50,10 @@ struct Config {
   std::vector<Fault> faults;
   int dropAfterPackets = -1;  // link goes down after this many requests; -1 never
   uint32_t delayMs = 0;       // pause before every answer
-  int corruptAfterPackets = -1;  // byte-stream servers corrupt the frame of this answer
+  // Byte-stream servers only: damage the answer frame to the request with this number
+  // (counted from 1 over packet requests); -1 never.
+  int corruptAfterPackets = -1;
+  int truncateAfterPackets = -1;
 };
 
 // Reads a configuration file; nullopt with error set when it is unreadable or invalid.
