@@ -1,0 +1,24 @@
+// Local (PC) side of copies from the phone: checks on names that the phone supplied before
+// they become part of a local path, and the conversion of the host's local paths.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+// Whether a file name that came from the phone may be joined to a PC folder the host chose
+// without leaving it: not empty, not ".", no "..", no "\\" or "/", no drive colon, no
+// control characters. Anything else is refused before a local file is touched.
+bool IsSafeLocalName(std::u16string_view name);
+
+// A host's local path as the file system sees it: the long-path prefix "\\\\?\\" is dropped
+// and, off Windows, "\\" separates components like "/".
+std::filesystem::path LocalPath(std::u16string_view path);
+
+// Whether path names an existing folder on the PC (relative paths are taken from the
+// process's current folder, as the shell's test does).
+bool LocalIsDirectory(std::u16string_view path);
+
+}  // namespace kiv
