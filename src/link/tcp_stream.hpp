@@ -1,0 +1,21 @@
+// TCP connections of the byte-stream links ("tcp:HOST:PORT", loopback in practice).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/serial_port.hpp"
+
+namespace kiv {
+
+// Splits "HOST:PORT" or "[V6HOST]:PORT". False when the text has no usable port.
+bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port);
+
+// Connects within timeoutMs; the socket comes back non-blocking with Nagle's delay off.
+UniqueFd ConnectTcp(std::string_view hostPort, int timeoutMs, std::string& error);
+
+// Waits up to timeoutMs for a non-blocking connect on fd to finish; false with a reason.
+bool FinishConnect(int fd, int timeoutMs, std::string& error);
+
+}  // namespace kiv
