@@ -1,0 +1,27 @@
+# Bluetooth RFCOMM links through BlueZ (Debian: libbluetooth-dev). Include after the library
+# targets are defined. Without BlueZ the build goes on and Bluetooth connects fail with a trace.
+option(KIVMOD_BLUETOOTH "Use BlueZ for Bluetooth RFCOMM links when it is found" ON)
+
+set(KIVMOD_HAVE_BLUEZ OFF)
+if(KIVMOD_BLUETOOTH)
+  find_path(BLUEZ_INCLUDE_DIR bluetooth/rfcomm.h)
+  find_library(BLUEZ_LIBRARY bluetooth)
+  if(BLUEZ_INCLUDE_DIR AND BLUEZ_LIBRARY)
+    set(KIVMOD_HAVE_BLUEZ ON)
+  endif()
+endif()
+
+if(KIVMOD_HAVE_BLUEZ)
+  message(STATUS "Bluetooth: BlueZ found (${BLUEZ_LIBRARY})")
+  foreach(target kivmod_objects kivmod_core kivmod)
+    if(NOT TARGET ${target})
+      message(FATAL_ERROR "cmake/Bluetooth.cmake must be included after the target ${target} is defined")
+    endif()
+  endforeach()
+  target_compile_definitions(kivmod_objects PRIVATE KIVMOD_HAVE_BLUEZ=1)
+  target_include_directories(kivmod_objects PRIVATE ${BLUEZ_INCLUDE_DIR})
+  target_link_libraries(kivmod_core PUBLIC ${BLUEZ_LIBRARY})
+  target_link_libraries(kivmod PRIVATE ${BLUEZ_LIBRARY})
+else()
+  message(STATUS "Bluetooth: BlueZ not found; Bluetooth links are unavailable in this build")
+endif()
