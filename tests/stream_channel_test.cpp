@@ -1,0 +1,566 @@
+// The framed byte-stream channel against a phone played by the test over a pseudo-terminal
+// or a loopback TCP socket, and the choice of device, address and channel.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/bluetooth_socket.hpp"
+#include "link/frame.hpp"
+#include "link/phone_link.hpp"
+#include "link/serial_port.hpp"
+#include "link/stream_channel.hpp"
+#include "link/tcp_stream.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using kiv::Frame;
+using kiv::FrameKind;
+using kiv::UniqueFd;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// The phone end of a link: reads frames on its descriptor in a thread and lets a handler
+// answer them. Everything it received is kept for the test to look at.
+class TestPhone {
+ public:
+  using Handler = std::function<void(const Frame&, TestPhone&)>;
+
+  TestPhone(UniqueFd fd, Handler handler) : fd_(std::move(fd)), handler_(std::move(handler)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TestPhone() { Stop(); }
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Drops the phone's end of the line, as a pulled cable would.
+  void HangUp() {
+    Stop();
+    fd_.Reset();
+  }
+
+  void Write(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        pollfd p{fd_.Get(), POLLOUT, 0};
+        ::poll(&p, 1, 100);
+      } else {
+        return;
+      }
+    }
+  }
+  void Answer(const Frame& request, FrameKind kind, uint8_t cls, uint8_t code, std::span<const uint8_t> body,
+              int seqShift = 0) {
+    Bytes out;
+    kiv::EncodeFrame(kind, true,
+                     {cls, code, request.header.flag, static_cast<uint8_t>(request.header.seq + seqShift), 0}, body,
+                     out);
+    Write(out);
+  }
+
+  std::vector<Frame> Received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+
+ private:
+  void Run() {
+    kiv::FrameDecoder decoder;
+    std::vector<uint8_t> buf(65536);
+    while (!stop_) {
+      pollfd p{fd_.Get(), POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      ssize_t n = ::read(fd_.Get(), buf.data(), buf.size());
+      if (n <= 0) {
+        // A pseudo-terminal master reads EIO while no one holds the other end.
+        std::this_thread::sleep_for(5ms);
+        continue;
+      }
+      decoder.Feed({buf.data(), static_cast<std::size_t>(n)});
+      while (auto frame = decoder.Next()) {
+        {
+          std::lock_guard lock(mutex_);
+          received_.push_back(*frame);
+        }
+        if (handler_) handler_(*frame, *this);
+      }
+    }
+  }
+
+  UniqueFd fd_;
+  Handler handler_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<Frame> received_;
+  std::thread thread_;
+};
+
+struct Pty {
+  UniqueFd master;
+  std::string slave;
+};
+
+Pty OpenPty() {
+  Pty pty;
+  pty.master = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  EXPECT_TRUE(pty.master.Valid());
+  EXPECT_EQ(::grantpt(pty.master.Get()), 0);
+  EXPECT_EQ(::unlockpt(pty.master.Get()), 0);
+  pty.slave = ::ptsname(pty.master.Get());
+  return pty;
+}
+
+// A phone that answers the connect with connectResult and echoes packets back with their
+// class, code and body.
+TestPhone::Handler EchoPhone(int connectResult = kiv::CM_RET_SUCCESS) {
+  return [connectResult](const Frame& f, TestPhone& phone) {
+    if (f.answer) return;
+    switch (f.kind) {
+      case FrameKind::kConnect:
+        phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(connectResult));
+        break;
+      case FrameKind::kPacket:
+        phone.Answer(f, FrameKind::kPacket, f.header.cls, f.header.code, f.body);
+        break;
+      case FrameKind::kPhoneInfo: {
+        Bytes record(kiv::kPhoneInfoSize, 0);
+        std::string model = "KV-200";
+        std::copy(model.begin(), model.end(), record.begin() + 1);
+        phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, record);
+        break;
+      }
+      case FrameKind::kBackupTool:
+        phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+        break;
+      default:
+        break;
+    }
+  };
+}
+
+struct Link {
+  Pty pty;
+  std::unique_ptr<TestPhone> phone;
+  std::unique_ptr<kiv::Channel> channel;
+};
+
+// A channel over a pseudo-terminal to a phone with this handler, not yet opened.
+Link PtyLink(TestPhone::Handler handler) {
+  Link link;
+  link.pty = OpenPty();
+  std::string error;
+  link.channel = kiv::MakeStreamChannel("serial:" + link.pty.slave, {}, error);
+  EXPECT_TRUE(link.channel) << error;
+  link.phone = std::make_unique<TestPhone>(std::move(link.pty.master), std::move(handler));
+  return link;
+}
+
+kiv::CGenPacket Request(uint8_t seq, const Bytes& body, uint8_t code = 0x11) {
+  return kiv::CGenPacket(0x20, code, 1, seq, 0, body.data(), static_cast<uint16_t>(body.size()));
+}
+
+TEST(StreamChannelConnect, ResultOfTheIdentifierExchange) {
+  ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "100");
+  struct Case {
+    const char* name;
+    std::optional<int> phoneAnswer;  // nothing: the phone stays silent
+    int expected;
+  };
+  const Case cases[] = {
+      {"connected", kiv::CM_RET_SUCCESS, kiv::CM_RET_SUCCESS},
+      {"locked", kiv::CM_RET_GLOBALLOCKED, kiv::CM_RET_GLOBALLOCKED},
+      {"refused", 0, kiv::CM_RET_FAILED},
+      {"silent", std::nullopt, kiv::CM_RET_FAILED},
+  };
+  for (const auto& c : cases) {
+    auto link = PtyLink(c.phoneAnswer ? EchoPhone(*c.phoneAnswer) : TestPhone::Handler{});
+    auto start = Clock::now();
+    EXPECT_EQ(link.channel->Open("qorvend"), c.expected) << c.name;
+    EXPECT_LT(Clock::now() - start, 3s) << c.name;
+    auto got = link.phone->Received();
+    ASSERT_EQ(got.size(), 1u) << c.name;
+    EXPECT_EQ(got[0].kind, FrameKind::kConnect);
+    EXPECT_FALSE(got[0].answer);
+    EXPECT_EQ(std::string(got[0].body.begin(), got[0].body.end()), "qorvend");
+  }
+}
+
+TEST(StreamChannelPacket, RoundTripsBodiesOfEverySize) {
+  auto link = PtyLink(EchoPhone());
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  uint8_t seq = 0;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2048}, std::size_t{32768},
+                           std::size_t{65535}}) {
+    Bytes body(size);
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(i * 31);
+    ASSERT_TRUE(link.channel->Send(Request(++seq, body)));
+    kiv::CGenPacket answer;
+    ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS) << size;
+    EXPECT_EQ(answer.GetClass(), 0x20);
+    EXPECT_EQ(answer.GetCode(), 0x11);
+    EXPECT_EQ(answer.GetSeq(), seq);
+    EXPECT_EQ(answer.GetFlag(), 1);
+    EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), body) << size;
+  }
+}
+
+TEST(StreamChannelPacket, RefusalArrivesAsAnOrdinaryAnswer) {
+  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+    if (f.kind == FrameKind::kPacket) phone.Answer(f, FrameKind::kPacket, 0x00, 0x72, {});
+  });
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  ASSERT_TRUE(link.channel->Send(Request(9, {1, 2})));
+  kiv::CGenPacket answer;
+  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
+  EXPECT_EQ(answer.GetClass(), 0x00);
+  EXPECT_EQ(answer.GetCode(), 0x72);
+  EXPECT_EQ(answer.GetData(), nullptr);
+}
+
+// Answers to earlier requests, the link's own answers, requests and line noise ahead of the
+// awaited answer are all passed over.
+TEST(StreamChannelPacket, OnlyTheAnswerToTheLastRequestCounts) {
+  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+    if (f.kind != FrameKind::kPacket) return;
+    const uint8_t stale[] = {0xEE};
+    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, stale, -1);
+    phone.Write({0xA5, 0x5A, 0x01, 0x00, 0x13, 0xA5});
+    phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+    Bytes request;
+    kiv::EncodeFrame(FrameKind::kPacket, false, f.header, f.body, request);
+    phone.Write(request);
+    const uint8_t good[] = {0x01};
+    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, good);
+  });
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  ASSERT_TRUE(link.channel->Send(Request(40, {5})));
+  kiv::CGenPacket answer;
+  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
+  EXPECT_EQ(answer.GetSeq(), 40);
+  ASSERT_EQ(answer.GetDataLength(), 1);
+  EXPECT_EQ(answer.GetData()[0], 0x01);
+  // Nothing more is waiting: the dropped frames do not turn up later.
+  EXPECT_EQ(link.channel->Read(answer, 50), 0);
+}
+
+TEST(StreamChannelPacket, UnansweredRequestTimesOut) {
+  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+  });
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  ASSERT_TRUE(link.channel->Send(Request(1, {1})));
+  kiv::CGenPacket answer;
+  auto start = Clock::now();
+  EXPECT_EQ(link.channel->Read(answer, 50), 0);
+  auto waited = Clock::now() - start;
+  EXPECT_GE(waited, 50ms);
+  EXPECT_LT(waited, 2s);
+  EXPECT_TRUE(link.channel->IsOpen());
+}
+
+TEST(StreamChannelLink, PhoneInformationAndBackupTool) {
+  auto link = PtyLink(EchoPhone());
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  uint8_t info[kiv::kPhoneInfoSize] = {};
+  ASSERT_EQ(link.channel->PhoneInfo(info), 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(info + 1), "KV-200");
+  EXPECT_EQ(link.channel->SetBackupTool(), 1);
+}
+
+TEST(StreamChannelLink, SilentPhoneGivesNoPhoneInformation) {
+  ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "50");
+  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+    // A record of the wrong size is no record.
+    if (f.kind == FrameKind::kPhoneInfo) phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, Bytes(10, 1));
+  });
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  uint8_t info[kiv::kPhoneInfoSize] = {};
+  EXPECT_EQ(link.channel->PhoneInfo(info), 0);
+  EXPECT_EQ(link.channel->SetBackupTool(), 0);
+}
+
+TEST(StreamChannelLink, HangUpEndsABlockedRead) {
+  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+  });
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  ASSERT_TRUE(link.channel->Send(Request(1, {1})));
+  std::thread pull([&] {
+    std::this_thread::sleep_for(50ms);
+    link.phone->HangUp();
+  });
+  kiv::CGenPacket answer;
+  auto start = Clock::now();
+  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+  EXPECT_LT(Clock::now() - start, 5s);
+  pull.join();
+  EXPECT_FALSE(link.channel->IsOpen());
+  EXPECT_FALSE(link.channel->Send(Request(2, {1})));
+  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+}
+
+TEST(StreamChannelLink, DisconnectFramesBothWays) {
+  auto link = PtyLink(EchoPhone());
+  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  link.channel->Close();
+  EXPECT_FALSE(link.channel->IsOpen());
+  auto deadline = Clock::now() + 2s;
+  while (link.phone->Received().size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  auto got = link.phone->Received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].kind, FrameKind::kDisconnect);
+
+  // The phone saying goodbye ends a wait at once.
+  auto other = PtyLink([](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
+    if (f.kind == FrameKind::kPacket) phone.Answer(f, FrameKind::kDisconnect, 0, 0, {});
+  });
+  ASSERT_EQ(other.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  ASSERT_TRUE(other.channel->Send(Request(3, {})));
+  kiv::CGenPacket answer;
+  auto start = Clock::now();
+  EXPECT_EQ(other.channel->Read(answer, 20000), 0);
+  EXPECT_LT(Clock::now() - start, 5s);
+  EXPECT_FALSE(other.channel->IsOpen());
+}
+
+TEST(StreamChannelTcp, LoopbackRoundTripAndPeerClose) {
+  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ASSERT_TRUE(listener.Valid());
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener.Get(), 1), 0);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::string target = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
+  std::string error;
+  auto channel = kiv::MakeStreamChannel(target, {}, error);
+  ASSERT_TRUE(channel) << error;
+  pollfd p{listener.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), EchoPhone());
+
+  ASSERT_EQ(channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  Bytes body(32768, 0x5A);
+  ASSERT_TRUE(channel->Send(Request(77, body)));
+  kiv::CGenPacket answer;
+  ASSERT_EQ(channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
+  EXPECT_EQ(answer.GetSeq(), 77);
+  EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), body);
+
+  phone.HangUp();
+  ASSERT_TRUE(channel->Send(Request(78, {1})) || !channel->IsOpen());
+  EXPECT_EQ(channel->Read(answer, 20000), 0);
+  EXPECT_FALSE(channel->IsOpen());
+  // Writing to the closed socket fails without a signal.
+  EXPECT_FALSE(channel->Send(Request(79, {1})));
+}
+
+TEST(StreamChannelTarget, BadTargetsFailWithAReason) {
+  const char* targets[] = {"serial:/nonexistent/tty", "serial:/dev/null", "tcp:127.0.0.1", "tcp:nohost",
+                           "tcp:127.0.0.1:0", "bt:00:11", "carrier-pigeon:1"};
+  for (const char* t : targets) {
+    std::string error;
+    EXPECT_EQ(kiv::MakeStreamChannel(t, {}, error), nullptr) << t;
+    EXPECT_FALSE(error.empty()) << t;
+  }
+}
+
+TEST(StreamChannelTarget, ComPortMapping) {
+  struct Case {
+    int port;
+    const char* own;  // KIVMOD_COM<port>
+    const char* map;  // KIVMOD_COMPORT_MAP
+    std::string expected;
+  };
+  const Case cases[] = {
+      {1, nullptr, nullptr, "/dev/ttyS0"},
+      {4, nullptr, nullptr, "/dev/ttyS3"},
+      {3, "/dev/ttyUSB0", nullptr, "/dev/ttyUSB0"},
+      {3, "/dev/ttyUSB0", "3=/dev/ttyACM0", "/dev/ttyUSB0"},
+      {3, nullptr, "1=/dev/ttyUSB1, COM3 = /dev/ttyACM0", "/dev/ttyACM0"},
+      {2, nullptr, "1=/dev/ttyUSB1,junk,3=/dev/ttyACM0", "/dev/ttyS1"},
+      {0, nullptr, "0=/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {0, nullptr, nullptr, ""},
+      {-1, nullptr, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    std::string name = "KIVMOD_COM" + std::to_string(c.port);
+    ScopedEnv own(name.c_str(), c.own);
+    ScopedEnv map("KIVMOD_COMPORT_MAP", c.map);
+    std::string error;
+    EXPECT_EQ(kiv::ComPortDevice(c.port, error), c.expected) << c.port;
+    EXPECT_EQ(error.empty(), !c.expected.empty()) << c.port;
+  }
+}
+
+TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPort) {
+  auto pty = OpenPty();
+  ScopedEnv own("KIVMOD_COM5", pty.slave.c_str());
+  kiv::LinkSettings settings;
+  settings.comPort = 5;
+  settings.baudrate = 12345;  // no such rate: falls back, and a pseudo-terminal takes it anyway
+  std::string error;
+  auto channel = kiv::MakeStreamChannel("", settings, error);
+  ASSERT_TRUE(channel) << error;
+  TestPhone phone(std::move(pty.master), EchoPhone(kiv::CM_RET_GLOBALLOCKED));
+  EXPECT_EQ(channel->Open("qorvend"), kiv::CM_RET_GLOBALLOCKED);
+}
+
+TEST(StreamChannelTarget, BaudRates) {
+  EXPECT_EQ(kiv::BaudToSpeed(9600), speed_t{B9600});
+  EXPECT_EQ(kiv::BaudToSpeed(115200), speed_t{B115200});
+  EXPECT_EQ(kiv::BaudToSpeed(921600), speed_t{B921600});
+  EXPECT_EQ(kiv::BaudToSpeed(12345), std::nullopt);
+  EXPECT_EQ(kiv::BaudToSpeed(0), std::nullopt);
+}
+
+TEST(StreamChannelTarget, HostPortSplitting) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* host;
+    uint16_t port;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:5000", true, "127.0.0.1", 5000}, {"[::1]:80", true, "::1", 80},
+      {"localhost:65535", true, "localhost", 65535}, {"127.0.0.1:65536", false, "", 0},
+      {"127.0.0.1:", false, "", 0},                {":80", false, "", 0},
+      {"127.0.0.1:8x", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string host;
+    uint16_t port = 0;
+    ASSERT_EQ(kiv::SplitHostPort(c.text, host, port), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(host, c.host);
+      EXPECT_EQ(port, c.port);
+    }
+  }
+}
+
+TEST(StreamChannelBluetooth, AddressTextAndByteOrder) {
+  const kiv::BtAddress written = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
+  EXPECT_EQ(kiv::FormatBtAddress(written), "00:1A:7D:DA:71:13");
+  EXPECT_EQ(kiv::ParseBtAddress("00:1a:7d:da:71:13"), written);
+  EXPECT_EQ(kiv::ParseBtAddress("00-1A-7D-DA-71-13"), written);
+  for (const char* bad : {"00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "00:1A:7D:DA:71:133", "001A:7D:DA:71:13:"}) {
+    EXPECT_EQ(kiv::ParseBtAddress(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(kiv::BdaddrBytes(written), (kiv::BtAddress{0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00}));
+}
+
+TEST(StreamChannelBluetooth, TargetFromHostBytesAndSettings) {
+  const kiv::BtAddress host = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
+  const kiv::BtAddress reversed = {0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00};
+  struct Case {
+    const char* order;
+    const char* channel;
+    bool fromHost;
+    bool ok;
+    kiv::BtAddress address;
+    int expectedChannel;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, true, true, host, 1},
+      {"msb", "3", true, true, host, 3},
+      {"lsb", "30", true, true, reversed, 30},
+      {"lsb", nullptr, false, true, host, 1},  // a typed address is in written order already
+      {"middle", nullptr, true, false, {}, 0},
+      {nullptr, "0", true, false, {}, 0},
+      {nullptr, "31", true, false, {}, 0},
+      {nullptr, "2x", true, false, {}, 0},
+  };
+  for (const auto& c : cases) {
+    ScopedEnv order("KIVMOD_BT_BYTE_ORDER", c.order);
+    ScopedEnv channel("KIVMOD_BT_CHANNEL", c.channel);
+    std::string error;
+    auto target = kiv::MakeRfcommTarget(host, c.fromHost, error);
+    ASSERT_EQ(target.has_value(), c.ok) << (c.order ? c.order : "-") << " " << (c.channel ? c.channel : "-");
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(target->address, c.address);
+    EXPECT_EQ(target->bdaddr, kiv::BdaddrBytes(c.address));
+    EXPECT_EQ(target->channel, c.expectedChannel);
+  }
+  std::string error;
+  EXPECT_EQ(kiv::MakeRfcommTarget({}, true, error), std::nullopt);
+  EXPECT_NE(error.find("address"), std::string::npos);
+}
+
+// No radio here: a Bluetooth connect fails, quickly and with a reason, whether or not the
+// build has BlueZ.
+TEST(StreamChannelBluetooth, ConnectWithoutARadioFails) {
+  ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "200");
+  struct Case {
+    int method;
+    bool bluetooth;
+  };
+  for (auto c : {Case{kiv::kMethodBluetooth, false}, Case{kiv::kMethodBluetoothAlt, false}, Case{0, true}}) {
+    kiv::LinkSettings settings;
+    settings.method = c.method;
+    settings.bluetooth = c.bluetooth;
+    settings.btAddress = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
+    std::string error;
+    auto start = Clock::now();
+    EXPECT_EQ(kiv::MakeStreamChannel("", settings, error), nullptr);
+    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_FALSE(error.empty());
+    if (!kiv::BluetoothSupported()) {
+      EXPECT_NE(error.find("BlueZ"), std::string::npos) << error;
+    }
+  }
+}
+
+}  // namespace
