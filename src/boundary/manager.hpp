@@ -61,6 +61,37 @@ class CPhoneFileManager {
   int UpdateFreeSize(std::u16string_view path, int64_t* out, KivHwnd window);
   int GetTotalSpaceOf(std::u16string_view path, int64_t* out, KivHwnd window);
 
+  // ---- Copy files from the phone to a PC folder ----
+  // The host's list holds phone file paths and phone folders (folders stand for their known
+  // files not yet present on the PC). Returns the number of items handled, 0 on failure or
+  // cancel (then 0x8067 goes to the window). A given completion flag is set to 1.
+  int AssureUploadCompleted(const std::vector<std::u16string>& sources, KivHwnd window,
+                            const std::u16string* target, int32_t* completed);
+  // The worker: 1 when every item was copied, 0 at the first failure.
+  int GetFileFromPhoneProc(const std::vector<std::u16string>& sources, KivHwnd window, std::u16string_view target);
+  // The rule word of a file type by extension (without the dot); 3 for a type not in the table.
+  uint32_t FileTypeRules(std::u16string_view extension) const;
+
+  // ---- Delete phone files and folders ----
+  // kinds, when given, runs parallel to sources: a text that reads as 0 marks a file entry,
+  // any other a folder entry; without it every entry is a folder entry.
+  // The host's delete: refuses fixed folders, runs the walk, reports a cancel.
+  int DeletePhoneFile(const std::vector<std::u16string>& sources, KivHwnd window,
+                      const std::vector<std::u16string>* kinds);
+  // The walk: contents before their folders; returns the index at which it ended, or 0.
+  int DeletePhoneFileAndDirectoryProc(const std::vector<std::u16string>& sources, KivHwnd window, bool progress,
+                                      const std::vector<std::u16string>* kinds);
+
+  // ---- Rename a phone file or folder, create a phone folder ----
+  // Checks the memory's limits and the folder's rights, then renames; 1 renamed, 0 not.
+  int RenamePhoneFile(std::u16string_view oldPath, std::u16string_view oldName, std::u16string_view newName,
+                      KivHwnd window, bool isFolder);
+  // One rename request and the tree update in place; an empty old name renames the folder.
+  int RenamePhoneFileProc(std::u16string_view folder, std::u16string_view oldName, std::u16string_view newName,
+                          KivHwnd window);
+  // 1 created (and recorded as listed), 0 not.
+  int CreatePhoneDirectory(std::u16string_view path, KivHwnd window);
+
   // Host-supplied records.
   int AddFileInfos(std::u16string folder, std::u16string name, uint32_t size, uint32_t time1, uint32_t time2,
                    uint32_t time3, uint32_t attributes);
