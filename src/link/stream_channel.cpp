@@ -166,12 +166,22 @@ class StreamChannel : public Channel {
   // Reads what the descriptor holds; waits up to waitMs when it holds nothing. False when the
   // wait ended without bytes.
   bool Pump(int waitMs) {
+    // A read that did not fill the buffer most likely emptied the descriptor: wait first
+    // rather than spend a read on learning that.
+    bool pollFirst = drained_ && waitMs > 0;
     for (;;) {
+      if (pollFirst) {
+        pollFirst = false;
+        if (!WaitReadable(waitMs)) return false;
+        waitMs = 0;
+      }
       ssize_t n = ::read(fd_.Get(), rx_.data(), rx_.size());
       if (n > 0) {
         decoder_.Feed({rx_.data(), static_cast<std::size_t>(n)});
+        drained_ = static_cast<std::size_t>(n) < rx_.size();
         return true;
       }
+      drained_ = false;
       if (n == 0) {
         LinkDown("end of stream");
         return false;
@@ -181,10 +191,21 @@ class StreamChannel : public Channel {
         LinkDown(std::strerror(errno));
         return false;
       }
-      if (waitMs <= 0) return false;
+      if (waitMs <= 0 || !WaitReadable(waitMs)) return false;
+      waitMs = 0;
+    }
+  }
+
+  // Waits until the descriptor is readable, hung up or failed (the next read says which).
+  bool WaitReadable(int waitMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
       pollfd p{fd_.Get(), POLLIN, 0};
       int r = ::poll(&p, 1, waitMs);
-      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno == EINTR) {
+        waitMs = MsLeft(deadline);
+        continue;
+      }
       if (r < 0) {
         LinkDown(std::strerror(errno));
         return false;
@@ -194,8 +215,7 @@ class StreamChannel : public Channel {
         LinkDown("descriptor closed");
         return false;
       }
-      // Readable, hung up or failed: the next read says which, without waiting again.
-      waitMs = 0;
+      return true;
     }
   }
 
@@ -231,6 +251,7 @@ class StreamChannel : public Channel {
   std::string name_;
   bool socket_ = false;
   bool down_ = false;
+  bool drained_ = false;
   uint8_t expectedSeq_ = 0;
   uint8_t controlSeq_ = 0;
   uint64_t reportedSkipped_ = 0;
