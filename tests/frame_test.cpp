@@ -95,6 +95,9 @@ TEST(FrameEncode, WorkedExampleBytes) {
   const uint8_t body[] = {1, 2, 3};
   EXPECT_EQ(Encode(FrameKind::kPacket, false, {0x20, 0x11, 1, 0x2A, 0}, body),
             Hex("A5 5A 01 20 11 01 2A 00 00 03 00 CA 59 01 02 03 D3 1A C9 17"));
+  const uint8_t result[] = {1};
+  EXPECT_EQ(Encode(FrameKind::kPacket, true, {0x20, 0x11, 1, 0x2A, 0}, result),
+            Hex("A5 5A 81 20 11 01 2A 00 00 01 00 1A 80 01 23 20 9E 74"));
   EXPECT_EQ(Encode(FrameKind::kPacket, true, {0x00, 0x72, 1, 0x2A, 0}, {}),
             Hex("A5 5A 81 00 72 01 2A 00 00 00 00 DB A3 76 96 DF A3"));
 }
