@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Demo: builds Kivmod, makes a sample phone folder and drives it with the kivmod tool
+# through the simulated phone in the tool's own process.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build/release --target kivmod-cli kivmod-phonesim
+
+phone=build/demo-phone
+rm -rf "$phone"
+mkdir -p "$phone/Music" "$phone/Pictures" "$phone/Java" "$phone/Memory Card"
+head -c 200000 /dev/urandom > "$phone/Music/first song.mp3"
+head -c 150000 /dev/urandom > "$phone/Music/second song.mp3"
+printf 'Music/first song.mp3\nMusic/second song.mp3\n' > "$phone/Music/Favourites.m3u"
+head -c 50000 /dev/urandom > "$phone/Pictures/holiday.jpg"
+head -c 30000 /dev/urandom > "$phone/Java/game.jar"
+printf 'MIDlet-Name: Game\nMIDlet-Jar-URL: game.jar\n' > "$phone/Java/game.jad"
+cat > build/demo-phone.xml <<'XML'
+<phone model="Kivsim 100" version="9" maxPacket="32768">
+  <card name="Memory Card"/>
+</phone>
+XML
+
+export KIVMOD_SIM_CONFIG=build/demo-phone.xml
+tool=build/release/tools/kivmod
+echo "== kivmod info"
+"$tool" --link "sim:$phone" info
+echo
+echo "== kivmod ls"
+"$tool" --link "sim:$phone" ls
+echo
+echo "== kivmod info --json"
+"$tool" --link "sim:$phone" --json info
