@@ -199,6 +199,16 @@ KIV_API const KivTypeArray* Kiv_GetSupportFileExt(void);
 /* Copies the memory card name, NUL-terminated UTF-16, into buffer. */
 KIV_API void Kiv_GetExtraMemoryName(KivChar* buffer);
 
+/* ---- Folder tree and space ----------------------------------------------------------- */
+
+/* Lists the phone folder and everything below it into the folder tree; 1 or 0. Reports go
+   to wnd. */
+KIV_API int32_t Kiv_OpenFolder(const KivChar* path, KivHwnd wnd);
+/* Free bytes of the memory that holds the known folder; 0 on failure. */
+KIV_API int64_t Kiv_UpdateFreeSize(const KivChar* path, KivHwnd wnd);
+/* Total bytes of the memory that holds the known folder; 0 on failure. */
+KIV_API int64_t Kiv_GetTotalSpace(const KivChar* path, KivHwnd wnd);
+
 /* ---- Host-supplied and host-read records ------------------------------------------------ */
 
 /* Appends a file record to the folder tree; returns its index. */

@@ -5,12 +5,6 @@
 #include "platform/text.hpp"
 
 namespace kiv {
-namespace {
-
-// A path of one character or less (a lone backslash) stands for the phone's root.
-std::u16string_view NormalisePath(std::u16string_view path) { return path.size() <= 1 ? std::u16string_view() : path; }
-
-}  // namespace
 
 PhoneFileInfo* CPhoneFileManager::FindFileByPath(std::u16string_view path) {
   return FindFile(PathRemoveFileSpec(path), PathFileName(path));
@@ -41,7 +35,7 @@ int CPhoneFileManager::IsListed(std::u16string_view path) const {
 }
 
 int CPhoneFileManager::IsFullyPresent(std::u16string_view path, bool subfolders) const {
-  path = NormalisePath(path);
+  path = NormaliseFolderPath(path);
   const PhoneFolderInfo* record = m_FolderInfos.Find(path);
   if (!record) return 1;
   if (!record->m_bListed) return 0;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -23,6 +24,12 @@ inline constexpr uint32_t kFileHidden = 0x0040;
 inline constexpr uint32_t kFileNotWritable = 0x0080;
 
 inline constexpr char16_t kRootParent[] = u"Root";
+
+// A folder path as the space queries and the presence check look it up: a path of one
+// character or less (a lone backslash) stands for the phone's root, the empty path.
+inline std::u16string_view NormaliseFolderPath(std::u16string_view path) {
+  return path.size() <= 1 ? std::u16string_view() : path;
+}
 
 // 1 plus the backslashes that are neither the first nor the last character.
 int PathDepth(std::u16string_view path);

@@ -118,12 +118,38 @@ int CPFileMan::Classify(uint8_t result) {
   }
 }
 
+CGenPacket CPFileMan::MakeRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options) {
+  uint8_t cls = static_cast<uint8_t>(options.cls >= 0 ? options.cls : m_nPacketClass);
+  return CGenPacket(cls, code, options.flag, Link().GetNextSeqNum(), 0, body.data(),
+                    static_cast<uint16_t>(std::min<std::size_t>(body.size(), CGenPacket::kMaxBody)));
+}
+
+int CPFileMan::SendRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options) {
+  return Link().PktSend(MakeRequest(code, body, options)) != 0 ? 1 : 0;
+}
+
+int CPFileMan::ReadAnswer(CGenPacket& answer, bool classify) {
+  answer = CGenPacket();
+  m_nError = Link().PktRead(answer);
+  return CheckAnswer(answer, classify);
+}
+
+int CPFileMan::CheckAnswer(const CGenPacket& answer, bool classify) {
+  if (m_nError != CM_RET_SUCCESS) return 0;
+  if (answer.GetClass() == kRefusedClass && answer.GetCode() == kRefusedCode) {
+    m_bRefused = 1;
+    return 0;
+  }
+  const uint8_t* data = answer.GetData();
+  if (!data) return 0;
+  if (classify && !Classify(data[0])) return 0;
+  return 1;
+}
+
 int CPFileMan::Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket& answer,
                         const TransactOptions& options) {
   PhoneLink& link = Link();
-  uint8_t cls = static_cast<uint8_t>(options.cls >= 0 ? options.cls : m_nPacketClass);
-  CGenPacket request(cls, code, options.flag, link.GetNextSeqNum(), 0, body.data(),
-                     static_cast<uint16_t>(std::min<std::size_t>(body.size(), CGenPacket::kMaxBody)));
+  CGenPacket request = MakeRequest(code, body, options);
   uint32_t saved = 0;
   if (options.timeoutMs) {
     saved = link.GetReqTimeout();
@@ -139,15 +165,7 @@ int CPFileMan::Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket&
   answer = CGenPacket();
   m_nError = link.PktRead(answer);
   restore();
-  if (m_nError != CM_RET_SUCCESS) return 0;
-  if (answer.GetClass() == kRefusedClass && answer.GetCode() == kRefusedCode) {
-    m_bRefused = 1;
-    return 0;
-  }
-  const uint8_t* data = answer.GetData();
-  if (!data) return 0;
-  if (options.classify && !Classify(data[0])) return 0;
-  return 1;
+  return CheckAnswer(answer, options.classify);
 }
 
 int CPFileMan::Transact(uint8_t code, std::string_view format, std::initializer_list<PackArg> args,

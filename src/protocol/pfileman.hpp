@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,20 @@
 namespace kiv {
 
 class PhoneLink;
+class TransferFile;  // protocol/transfer_file.hpp, for the file transfers
+
+// One entry of a binary folder listing.
+struct PhoneListEntry {
+  std::u16string m_strName;
+  uint32_t m_nFlags = 0;  // kEntryFile or kEntryFolder, plus kEntryMarkS on a file marked "S"
+};
+inline constexpr uint32_t kEntryFile = 1;
+inline constexpr uint32_t kEntryFolder = 2;
+inline constexpr uint32_t kEntryMarkS = 4;
+
+// Phone time (year, month, day, hour, minute, second) to a time value; the current time
+// when the stamp is empty or out of range.
+uint32_t PhoneTimeToTime(std::span<const uint8_t, 8> stamp);
 
 // Limits of one phone memory, learnt at connection.
 struct MemoryRecord {
@@ -85,6 +100,78 @@ class CPFileMan {
   int Transact(uint8_t code, std::string_view format, std::initializer_list<PackArg> args, CGenPacket& answer,
                const TransactOptions& options = {});
 
+  // Sends one request (no answer read): 1 sent, 0 failed.
+  int SendRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options = {});
+  // Reads one answer and applies the standard checks: refused answer, body present and,
+  // when classify is set, a success result byte.
+  int ReadAnswer(CGenPacket& answer, bool classify = true);
+
+  // ---- Listing ----
+  // Appends the folder's entries, read in pages sized from answerCapacity and
+  // nameAllowance. Entries of pages already received stay when a later page fails.
+  int GetFolderList(std::u16string_view folder, std::vector<PhoneListEntry>& entries, uint32_t answerCapacity,
+                    uint32_t nameAllowance);
+  // Details of folder\name, or of the folder itself when name is empty. size may be null.
+  int GetFileInfo(std::u16string_view folder, std::u16string_view name, int32_t* size, uint32_t& time1,
+                  uint32_t& time2, uint32_t& time3, uint32_t& attributes);
+  // The folder's XML listing, written to the work file TempXML (m_strTempXmlPath).
+  int GetXmlFolderList(std::u16string_view folder, uint32_t unused1 = 0, uint32_t unused2 = 0, uint32_t unused3 = 0);
+
+  // ---- Changes to one entry ----
+  // toPhone: nonzero for a transfer to the phone.
+  int AbortTransfer(std::u16string_view folder, std::u16string_view name, int toPhone);
+  int DeleteFile(std::u16string_view folder, std::u16string_view name);
+  int RenameFile(std::u16string_view folder, std::u16string_view oldName, std::u16string_view newName);
+  int CreateFolder(std::u16string_view path);
+  int CopyPhoneFile(std::u16string_view folder, std::u16string_view name, std::u16string_view target);
+  int MovePhoneFile(std::u16string_view folder, std::u16string_view name, std::u16string_view target);
+  // How much of the file the phone holds already (protocol version 3 or later).
+  int ExistFileCheck(uint32_t unused, std::u16string_view folder, std::u16string_view name, uint32_t length,
+                     uint32_t& out);
+
+  // ---- Space of the memory that holds a path; out is untouched on failure ----
+  int GetFreeSpace(std::u16string_view path, int64_t& out);
+  int GetTotalSpace(std::u16string_view path, int64_t& out);
+
+  // ---- File transfers: upload (phone to PC) and download (PC to phone) ----
+  // Local paths are the host's UTF-16 paths; folders are phone folder paths with "\\"
+  // separators; names are bare file names. A local file error while an upload prepares or
+  // writes its file is thrown as LocalFileError (protocol/transfer_file.hpp).
+
+  // Results of DownloadFile besides 1 and 0.
+  static constexpr int kDownloadRejected = -7;   // the phone answered a piece with 0x53
+  static constexpr int kDownloadCancelled = -9;  // cancelled; the phone was told
+
+  // Copies the phone file folder\name to pcPath: 1 copied, 0 failed or cancelled (the PC
+  // file then holds the pieces written so far).
+  int UploadFile(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name, KivHwnd window);
+  // The piece loop of an upload, after the start request was sent.
+  int SubUpload(TransferFile& file, std::u16string_view folder, std::u16string_view name, KivHwnd window);
+  // Asks the phone about one file; 1 when it answers with a success code, and the answer's
+  // second number in out.
+  int QueryFile(uint32_t unused, std::u16string_view folder, std::u16string_view name, uint32_t length,
+                uint32_t& out);
+
+  // Sends the PC file pcPath as folder\name: 1 sent, 0 failed, kDownloadRejected when the
+  // phone answered a piece with 0x53, kDownloadCancelled after a cancel.
+  int DownloadFile(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name,
+                   uint32_t maxPacket, KivHwnd window);
+  // One piece of a download: 1, 0, or kDownloadRejected.
+  int subDownload(TransferFile& file, std::u16string_view pcPath, std::u16string_view folder,
+                  std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
+                  uint32_t pieceLength, int last, KivHwnd window);
+  // Sends the PC file from resumeOffset on (protocol version 3 or later): 1 or 0.
+  int ResumeAutoDownload(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name,
+                         uint32_t unused, uint32_t maxPacket, uint32_t resumeOffset, KivHwnd window);
+  // One piece of a resumed download: 1 or 0.
+  int ResumeSubDownload(TransferFile& file, std::u16string_view pcPath, std::u16string_view folder,
+                        std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
+                        uint32_t pieceLength, int last, uint32_t resumeOffset, KivHwnd window);
+
+  // Request body of the piece being sent, kept so that its storage serves every piece.
+  std::vector<uint8_t> m_PieceBody;
+  // ---- end of file transfers ----
+
   // Fields.
   int32_t m_bRefused = 0;
   std::array<uint8_t, 6> m_BTAddress{};
@@ -100,6 +187,9 @@ class CPFileMan {
 
  private:
   PhoneLink& Link();
+  CGenPacket MakeRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options);
+  int CheckAnswer(const CGenPacket& answer, bool classify);
+  int QuerySpace(std::u16string_view path, bool total, int64_t& out);
 };
 
 // Module-wide: SetUnicode marks it; the backup agent's commands trace it.

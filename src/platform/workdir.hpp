@@ -1,0 +1,15 @@
+// The library's work folder: where the listing file "TempXML" and the resume list
+// "ResumeFiles.txt" live. KIVMOD_WORKDIR names it; otherwise it is $XDG_STATE_HOME/kivmod,
+// or ~/.local/state/kivmod. It is created on first use.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+// The full local path of a file in the work folder (UTF-16, "/" separators), creating the
+// folder when it is missing. Empty when no folder can be found or made.
+std::u16string WorkFilePath(std::u16string_view fileName);
+
+}  // namespace kiv
