@@ -13,7 +13,6 @@
 #include "platform/workdir.hpp"
 #include "protocol/answer_reader.hpp"
 #include "protocol/pfileman.hpp"
-#include "protocol/transfer_file.hpp"
 
 namespace kiv {
 namespace {
