@@ -223,6 +223,51 @@ KIV_API int32_t Kiv_GetList(const KivChar* folder, KivFileInfoList* files, KivFo
 /* Appends copies of the folders whose parent is parent ("Root" for the top level); always 1. */
 KIV_API int32_t Kiv_GetTopList(const KivChar* parent, KivFolderInfoList* folders);
 
+/* ---- Copy to the PC, delete, rename, create folder ------------------------------------- */
+
+/* Copies phone files into the PC folder targetFolder. sources holds phone file paths and
+ * phone folders; a folder that exists on the PC by the same path stands for its known files
+ * below it that the PC lacks (open the folders first; files land flat in targetFolder).
+ * Reports go to wnd (0xA9 unknown item, 0xD1 folder refuses copies, 0xAA type refuses
+ * copies, 0xAB copy failed or a phone name was unsafe for a PC file), with one progress
+ * message per file. Returns the number of items handled; 0 on failure, or on cancel after
+ * KIV_MSG_CANCELLED. A failed copy leaves the local file at the phone file's length. */
+KIV_API int32_t Kiv_SendToPC(const KivStringList* sources, const KivChar* targetFolder, KivHwnd wnd);
+
+/* Sends files into the phone folder targetFolder: PC files (phoneSource 0), or phone files
+ * the tree knows, copied (move 0) or moved on the phone. Asks before replacing a phone file
+ * (progress record question 501: reply 2 yes to all, 3 skip, other yes). Returns the number
+ * of entries walked; 0 on failure; -4 type may not go to the phone, -5 folder refuses the
+ * extension, -6 no room, -7 name or path too long, -8 unknown phone file, or a transfer's
+ * own negative result (-7 phone busy, -9 cancelled). A failed transfer is remembered for
+ * Kiv_ResumfileDownLoad. */
+KIV_API int32_t Kiv_SendToPhone(const KivStringList* sources, const KivChar* targetFolder, int32_t phoneSource,
+                                int32_t move, KivHwnd wnd);
+
+/* Continues the remembered failed copy to the phone. Asks the host first (progress record
+ * question 502: reply 1 continue where it stopped, 2 send it again, other discard the
+ * phone's partial file). 1 sent, 0 otherwise (also after a discard). */
+KIV_API int32_t Kiv_ResumfileDownLoad(KivHwnd wnd);
+
+/* Deletes phone files and folders, the contents of a folder before the folder. kinds may be
+ * null (every entry a folder); otherwise text i reads as a number, 0 marking entry i a file.
+ * Reports: 0xBE fixed folder, 0xBF hidden subfolder, 0xC0 read-only file, 0xB3 folder not
+ * writable, 0xC1 delete failed, 0xAB phone busy. Returns the number of entries walked; 0 on
+ * an early failure or on cancel (after KIV_MSG_CANCELLED). */
+KIV_API int32_t Kiv_DeletePhoneFile(const KivStringList* sources, KivHwnd wnd, const KivStringList* kinds);
+
+/* Renames the phone file (isFolder 0) or folder oldPath to the last component of newPath.
+ * Names and paths over the memory's limits fail without a report; otherwise reports 0xB3,
+ * 0xC4 (type may not change its extension), 0xB7 (folder refuses the extension), 0xC5 or
+ * 0xAB. Known records below a renamed folder follow it. 1 renamed, 0 not. */
+KIV_API int32_t Kiv_RenamePhoneFile(const KivChar* oldPath, const KivChar* newPath, KivHwnd wnd,
+                                    int32_t isFolder);
+
+/* Creates the phone folder path; it is recorded as listed (empty). Names, paths or depths
+ * over the memory's limits fail without a report; 0xAB when the phone was busy.
+ * 1 created, 0 not. */
+KIV_API int32_t CreatePhoneDirectory(const KivChar* path, KivHwnd wnd);
+
 #ifdef __cplusplus
 }
 #endif

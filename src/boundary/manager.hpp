@@ -69,8 +69,24 @@ class CPhoneFileManager {
                             const std::u16string* target, int32_t* completed);
   // The worker: 1 when every item was copied, 0 at the first failure.
   int GetFileFromPhoneProc(const std::vector<std::u16string>& sources, KivHwnd window, std::u16string_view target);
+  // The type table entry of an extension (without the dot); null when the table lacks it.
+  const KivTypeEntry* FindType(std::u16string_view extension) const;
   // The rule word of a file type by extension (without the dot); 3 for a type not in the table.
   uint32_t FileTypeRules(std::u16string_view extension) const;
+
+  // ---- Send files to a phone folder ----
+  // From the PC (phoneSource off) or from phone files the tree knows (on; move moves them).
+  // Returns the index at which the walk ended, 0 or a negative code (see the C header).
+  int SendFileToPhone(const std::vector<std::u16string>& sources, std::u16string_view target, bool phoneSource,
+                      bool move, KivHwnd window);
+  int SendFileToPhoneProc(std::vector<std::u16string> entries, std::u16string_view target, bool phoneSource,
+                          bool move, KivHwnd window);
+
+  // ---- Resume an interrupted copy to the phone ----
+  void WriteResumeFile(std::u16string_view text);
+  // Reads the resume file and asks the phone how much of the file it holds.
+  bool LoadResumeDetails();
+  int ResumeFileDownload(KivHwnd window);
 
   // ---- Delete phone files and folders ----
   // kinds, when given, runs parallel to sources: a text that reads as 0 marks a file entry,
@@ -109,6 +125,12 @@ class CPhoneFileManager {
   TypeArray m_FileTypes;
   FileList m_FileInfos;
   int32_t m_nProcessed = 0;
+  // The resume text of the last failed send ("source\ttarget"), and the saved details.
+  std::u16string m_strResume;
+  std::u16string m_strResumeSource;
+  std::u16string m_strResumeTarget;
+  std::u16string m_strResumeName;
+  uint32_t m_nResumeOffset = 0;
   std::atomic<int32_t> m_bCancel{0};
 };
 

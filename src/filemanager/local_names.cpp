@@ -1,5 +1,7 @@
 #include "filemanager/local_names.hpp"
 
+#include <fstream>
+
 #include <system_error>
 
 #include "platform/text.hpp"
@@ -29,6 +31,38 @@ bool LocalIsDirectory(std::u16string_view path) {
   if (path.empty()) return false;
   std::error_code error;
   return std::filesystem::is_directory(LocalPath(path), error);
+}
+
+std::u16string_view LocalFileName(std::u16string_view path) {
+  std::size_t cut = path.find_last_of(u"\\/");
+  return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+}
+
+bool LocalIsReadOnly(std::u16string_view path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::perms p = fs::status(LocalPath(path), ec).permissions();
+  if (ec) return false;
+  return (p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
+}
+
+bool LocalCanRead(std::u16string_view path) {
+  std::ifstream in(LocalPath(path), std::ios::binary);
+  return static_cast<bool>(in);
+}
+
+int64_t LocalLength(std::u16string_view path) {
+  std::error_code ec;
+  auto size = std::filesystem::file_size(LocalPath(path), ec);
+  return ec ? -1 : static_cast<int64_t>(size);
+}
+
+bool LocalRemove(std::u16string_view path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path local = LocalPath(path);
+  fs::permissions(local, fs::perms::owner_write, fs::perm_options::add, ec);
+  return fs::remove(local, ec);
 }
 
 }  // namespace kiv

@@ -2,6 +2,7 @@
 // they become part of a local path, and the conversion of the host's local paths.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,5 +21,17 @@ std::filesystem::path LocalPath(std::u16string_view path);
 // Whether path names an existing folder on the PC (relative paths are taken from the
 // process's current folder, as the shell's test does).
 bool LocalIsDirectory(std::u16string_view path);
+
+// The last component of a host's local path, which may separate with "\\" or "/".
+std::u16string_view LocalFileName(std::u16string_view path);
+
+// Whether the PC file at path carries no write permission for anyone.
+bool LocalIsReadOnly(std::u16string_view path);
+// Whether the PC file at path can be opened for reading.
+bool LocalCanRead(std::u16string_view path);
+// The length of the PC file at path; -1 when there is none.
+int64_t LocalLength(std::u16string_view path);
+// Removes the PC file at path, making it writable first; false when it stays.
+bool LocalRemove(std::u16string_view path);
 
 }  // namespace kiv

@@ -112,11 +112,13 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
     } else if (Is(n, "folder")) {
       auto folder = Attr(n, "path");
       uint32_t attr = 0;
-      if (!folder || !Number(n, "attr", attr, error)) {
+      uint32_t readOnly = 0;
+      if (!folder || !Number(n, "attr", attr, error) || !Number(n, "readOnly", readOnly, error)) {
         if (error.empty()) error = "<folder> needs a path";
         return std::nullopt;
       }
       c.folderAttributes[kiv::Utf8ToU16(*folder)] = attr;
+      if (readOnly) c.readOnlyFolders.insert(kiv::Utf8ToU16(*folder));
     } else if (Is(n, "fault")) {
       Fault f;
       auto kind = Attr(n, "kind").value_or("refuse");

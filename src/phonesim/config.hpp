@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct Config {
                              u"bmp|3|0/3gp|3|0/mp4|3|0/jar|2|0/jad|2|0/txt|3|0/m3u|3|0";
   std::vector<RootFolder> roots;  // empty: the served folder's top-level folders, mode 3
   std::map<std::u16string, uint32_t> folderAttributes;  // listing attribute word by folder path
+  // Folders (keyed like folderAttributes, "\\"-separated) where the phone refuses every
+  // change: to their entries and to those of every folder below them.
+  std::set<std::u16string> readOnlyFolders;
   bool locked = false;
   std::vector<Fault> faults;
   int dropAfterPackets = -1;  // link goes down after this many requests; -1 never

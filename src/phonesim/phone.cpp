@@ -36,6 +36,7 @@ std::optional<Packet> Phone::Handle(const Packet& request) {
   ++packets_;
   if (config_.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
   Packet answer = Dispatch(request);
+  if (answer.unanswered) return std::nullopt;
   ApplyFaults(answer, request.code);
   return answer;
 }

@@ -20,6 +20,7 @@ struct Packet {
   int32_t flag = 1;
   uint8_t seq = 0;
   std::vector<uint8_t> body;
+  bool unanswered = false;  // a request the phone takes without answering
 };
 
 inline constexpr uint8_t kClass = 0x20;
@@ -32,7 +33,11 @@ class Phone {
   // The connect identifier exchange: 1 connected, -2 locked.
   int Connect(std::string_view id);
   bool LinkUp() const { return linkUp_; }
-  void Disconnect() { linkUp_ = false; }
+  void Disconnect() {
+    linkUp_ = false;
+    pendingList.reset();
+    pendingXml.reset();
+  }
   // 168 bytes: byte 0 = 1, model name at offset 1 (8-bit, NUL-terminated).
   std::array<uint8_t, 168> PhoneInfo() const;
   int SetBackupTool() { return 1; }
@@ -46,6 +51,21 @@ class Phone {
   const Config& config() const { return config_; }
   Config& mutable_config() { return config_; }
   const std::filesystem::path& root() const { return root_; }
+  // Requests taken since the link came up, counting the one being answered.
+  int packets() const { return packets_; }
+
+  // A folder listing that spans several requests: the folder text it was asked for, its
+  // content, and the request number that last took a part of it. A part continues it only
+  // when it is asked for in the very next request.
+  struct PendingListing {
+    std::u16string folder;
+    std::vector<std::u16string> entries;  // binary listing: the entry texts in order
+    std::vector<uint8_t> xml;             // XML listing: the UTF-16LE document
+    std::size_t sent = 0;                 // XML listing: bytes already answered
+    int packet = 0;
+  };
+  std::optional<PendingListing> pendingList;  // folder list pages (0x03)
+  std::optional<PendingListing> pendingXml;   // XML listing pieces (0x21)
 
  private:
   Packet Dispatch(const Packet& request);

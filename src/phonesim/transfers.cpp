@@ -1,7 +1,215 @@
+// The phone's side of file transfers. Uploads (phone to PC): the phone answers the start
+// request and every acknowledgement with the next piece of the file, sized from its packet
+// size, and marks the last piece with code 0xC6. Downloads (PC to phone): pieces are written
+// into the served file at their offsets as they arrive, so that a file cut off by a lost
+// link stays on the phone at the length received and a resumed download continues it.
+// The phone keeps no state between requests: each request names the file and the offset.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/transfer_paths.hpp"
 
 namespace phonesim {
+namespace {
 
-std::optional<Packet> HandleTransferCommands(Phone&, const Packet&) { return std::nullopt; }
+namespace fs = std::filesystem;
+
+constexpr uint8_t kDownloadPiece = 0x05;
+constexpr uint8_t kUploadStart = 0x06;
+constexpr uint8_t kAbort = 0x07;
+constexpr uint8_t kFileQuery = 0x0E;
+constexpr uint8_t kUploadAck = 0x20;
+constexpr uint8_t kResumePiece = 0x85;
+constexpr uint8_t kResumeAnnounce = 0x8E;
+constexpr uint8_t kLastPieceCode = 0xC6;
+
+// Result bytes of this phone.
+constexpr uint8_t kOk = 0x01;
+constexpr uint8_t kNoFile = 0x21;      // no such file or folder
+constexpr uint8_t kBadRequest = 0x22;  // malformed body, bad path, offsets that do not fit
+constexpr uint8_t kIoError = 0x23;     // the memory could not be read or written
+constexpr uint8_t kNoSpace = 0x27;
+
+constexpr std::size_t kMaxBody = 65535;
+constexpr std::size_t kHeader = 8;
+
+struct FileClose {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileClose>;
+
+File OpenFile(const fs::path& path, const char* mode) { return File(std::fopen(path.c_str(), mode)); }
+
+// The folder ('p') and name ('s') texts that start transfer bodies.
+bool ReadFolderAndName(BodyReader& r, std::u16string& folder, std::u16string& name) {
+  return r.Text(1, false, folder) && r.Text(1, false, name);
+}
+
+void WriteFolderAndName(BodyWriter& w, std::u16string_view folder, std::u16string_view name) {
+  w.Byte(static_cast<uint8_t>(folder.size() + 1));
+  w.Text(folder);
+  w.Byte(static_cast<uint8_t>(name.size() + 1));
+  w.Text(name);
+}
+
+// One piece answer of an upload: the echoed texts, the file's length, the piece's offset, a
+// piece counter that the PC hands back, and up to one packet's worth of the file.
+Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view folder, std::u16string_view name,
+                   uint32_t offset, uint32_t counter) {
+  auto path = MapPhonePath(phone, folder, name);
+  if (!path) return phone.Answer(request, kBadRequest);
+  std::error_code ec;
+  if (!fs::is_regular_file(*path, ec)) return phone.Answer(request, kNoFile);
+  uint64_t size = fs::file_size(*path, ec);
+  if (ec || size > UINT32_MAX) return phone.Answer(request, kIoError);
+  if (offset > size) return phone.Answer(request, kBadRequest);
+
+  BodyWriter head;
+  head.Byte(kOk);
+  WriteFolderAndName(head, folder, name);
+  head.U32(static_cast<uint32_t>(size));
+  head.U32(offset);
+  head.U32(counter);
+  const std::size_t fields = head.Size();
+  const std::size_t packet = std::min<std::size_t>(phone.config().maxPacket, kHeader + kMaxBody);
+  if (packet <= kHeader + fields) return phone.Answer(request, kBadRequest);
+  const std::size_t room = packet - kHeader - fields;
+  const std::size_t piece = std::min<uint64_t>(room, size - offset);
+
+  Packet answer = phone.Answer(request, kOk);
+  answer.body = head.Take();
+  answer.body.resize(fields + piece);
+  if (piece) {
+    File f = OpenFile(*path, "rb");
+    if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
+        std::fread(answer.body.data() + fields, 1, piece, f.get()) != piece)
+      return phone.Answer(request, kIoError);
+  }
+  if (offset + piece >= size) answer.code = kLastPieceCode;
+  return answer;
+}
+
+Packet StartUpload(Phone& phone, const Packet& request) {
+  BodyReader r(request.body);
+  std::u16string folder, name;
+  if (!ReadFolderAndName(r, folder, name)) return phone.Answer(request, kBadRequest);
+  return UploadPiece(phone, request, folder, name, 0, 1);
+}
+
+Packet AcknowledgeUpload(Phone& phone, const Packet& request) {
+  BodyReader r(request.body);
+  std::u16string folder, name;
+  uint32_t total = 0, received = 0, counter = 0;
+  if (!ReadFolderAndName(r, folder, name) || !r.U32(total) || !r.U32(received) || !r.U32(counter))
+    return phone.Answer(request, kBadRequest);
+  if (received > total) return phone.Answer(request, kBadRequest);
+  return UploadPiece(phone, request, folder, name, received, counter + 1);
+}
+
+// A piece of a download or of a resumed download, written at its offset. The first piece of
+// a download creates (or empties) the file after checking that it fits; later pieces must
+// continue what the phone holds.
+Packet StorePiece(Phone& phone, const Packet& request) {
+  BodyReader r(request.body);
+  std::u16string folder, name;
+  uint32_t length = 0, offset = 0, number = 0;
+  if (!ReadFolderAndName(r, folder, name) || !r.U32(length) || !r.U32(offset) || !r.U32(number) || number == 0)
+    return phone.Answer(request, kBadRequest);
+  std::span<const uint8_t> data = r.Rest();
+  if (uint64_t{offset} + data.size() > length) return phone.Answer(request, kBadRequest);
+  auto path = MapPhonePath(phone, folder, name);
+  if (!path) return phone.Answer(request, kBadRequest);
+  std::error_code ec;
+  if (!fs::is_directory(path->parent_path(), ec)) return phone.Answer(request, kNoFile);
+
+  const bool first = request.code == kDownloadPiece && number == 1;
+  File f;
+  if (first) {
+    if (offset != 0) return phone.Answer(request, kBadRequest);
+    uint64_t held = fs::is_regular_file(*path, ec) ? fs::file_size(*path, ec) : 0;
+    if (FreeBytes(phone, folder) + held < length) return phone.Answer(request, kNoSpace);
+    f = OpenFile(*path, "wb");
+  } else {
+    if (!fs::is_regular_file(*path, ec)) return phone.Answer(request, kNoFile);
+    if (fs::file_size(*path, ec) < offset) return phone.Answer(request, kBadRequest);
+    f = OpenFile(*path, "r+b");
+  }
+  if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0) return phone.Answer(request, kIoError);
+  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size())
+    return phone.Answer(request, kIoError);
+  if (std::fclose(f.release()) != 0) return phone.Answer(request, kIoError);
+  // The last piece (flag 1) completes the file.
+  if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
+  return phone.Answer(request, kOk);
+}
+
+// The resume announcement: the phone keeps the first offset bytes of its partial file and
+// expects the rest. It sends no answer.
+Packet AnnounceResume(Phone& phone, const Packet& request) {
+  Packet none = phone.Answer(request, kOk);
+  none.unanswered = true;
+  BodyReader r(request.body);
+  std::u16string folder, name;
+  uint32_t length = 0, offset = 0, count = 0;
+  if (!ReadFolderAndName(r, folder, name) || !r.U32(length) || !r.U32(offset) || !r.U32(count)) return none;
+  auto path = MapPhonePath(phone, folder, name);
+  std::error_code ec;
+  if (path && fs::is_regular_file(*path, ec) && fs::file_size(*path, ec) > offset) fs::resize_file(*path, offset, ec);
+  return none;
+}
+
+// The file query: whether the phone holds the file, and its length there.
+Packet QueryFile(Phone& phone, const Packet& request) {
+  BodyReader r(request.body);
+  std::u16string folder, name;
+  uint32_t length = 0;
+  if (!ReadFolderAndName(r, folder, name) || !r.U32(length)) return phone.Answer(request, kBadRequest);
+  auto path = MapPhonePath(phone, folder, name);
+  if (!path) return phone.Answer(request, kBadRequest);
+  std::error_code ec;
+  if (!fs::is_regular_file(*path, ec)) return phone.Answer(request, kNoFile);
+  uint64_t size = fs::file_size(*path, ec);
+  Packet answer = phone.Answer(request, kOk);
+  BodyWriter w;
+  for (std::u16string_view text : {std::u16string_view(folder), std::u16string_view(name)}) {
+    w.Byte(static_cast<uint8_t>(text.size()));
+    for (char16_t c : text) w.U16(c);
+  }
+  w.U32(1);
+  w.U32(static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX)));
+  w.U32(length);
+  auto bytes = w.Take();
+  answer.body.insert(answer.body.end(), bytes.begin(), bytes.end());
+  return answer;
+}
+
+// Abort of a running transfer: nothing runs between requests, so there is nothing to stop;
+// a partial download stays so that it can be resumed.
+Packet Abort(Phone& phone, const Packet& request) {
+  BodyReader r(request.body);
+  uint8_t direction = 0;
+  std::u16string folder, name;
+  if (!r.Byte(direction) || (direction != 1 && direction != 2) || !ReadFolderAndName(r, folder, name))
+    return phone.Answer(request, kBadRequest);
+  return phone.Answer(request, kOk);
+}
+
+}  // namespace
+
+std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request) {
+  switch (request.code) {
+    case kUploadStart: return StartUpload(phone, request);
+    case kUploadAck: return AcknowledgeUpload(phone, request);
+    case kDownloadPiece:
+    case kResumePiece: return StorePiece(phone, request);
+    case kResumeAnnounce: return AnnounceResume(phone, request);
+    case kFileQuery: return QueryFile(phone, request);
+    case kAbort: return Abort(phone, request);
+    default: return std::nullopt;
+  }
+}
 
 }  // namespace phonesim

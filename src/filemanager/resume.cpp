@@ -1,0 +1,114 @@
+// The resume record of an interrupted PC-to-phone copy ("ResumeFiles.txt" in the work
+// folder, UTF-8) and the resumed download the host asks for.
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "boundary/manager.hpp"
+#include "boundary/messages.hpp"
+#include "filemanager/local_names.hpp"
+#include "link/phone_link.hpp"
+#include "platform/shell_path.hpp"
+#include "platform/text.hpp"
+#include "platform/workdir.hpp"
+
+namespace kiv {
+namespace {
+
+constexpr std::size_t kResumeFileSize = 520;
+constexpr intptr_t kAnswerContinue = 1;
+constexpr intptr_t kAnswerRestart = 2;
+
+std::filesystem::path ResumeFilePath() { return LocalPath(WorkFilePath(u"ResumeFiles.txt")); }
+
+// A resume file holding only spaces holds no details.
+void BlankResumeFile() {
+  std::ofstream out(ResumeFilePath(), std::ios::binary | std::ios::trunc);
+  out << std::string(kResumeFileSize, ' ');
+}
+
+}  // namespace
+
+void CPhoneFileManager::WriteResumeFile(std::u16string_view text) {
+  std::ofstream out(ResumeFilePath(), std::ios::binary | std::ios::trunc);
+  out << U16ToUtf8(text);
+}
+
+bool CPhoneFileManager::LoadResumeDetails() {
+  // Details of an earlier load do not outlive a resume file that no longer holds them.
+  m_strResumeSource.clear();
+  m_strResumeTarget.clear();
+  m_strResumeName.clear();
+  m_nResumeOffset = 0;
+  std::ifstream in(ResumeFilePath(), std::ios::binary);
+  if (!in) return false;
+  std::string bytes(kResumeFileSize, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  std::u16string text = Utf8ToU16(bytes);
+  auto tab = text.find(u'\t');
+  if (tab == std::u16string::npos) return false;
+  std::u16string source = text.substr(0, tab);
+  std::u16string target = text.substr(tab + 1);
+  if (source.empty() || target.empty()) return false;
+  std::error_code ec;
+  auto length = std::filesystem::file_size(LocalPath(source), ec);
+  if (ec) length = 0;
+  std::u16string name(LocalFileName(source));
+  uint32_t offset = 0;
+  if (!m_PFileMan.ExistFileCheck(0, target, name, static_cast<uint32_t>(length), offset)) return false;
+  m_strResumeSource = source;
+  m_strResumeTarget = target;
+  m_strResumeName = name;
+  m_nResumeOffset = offset;
+  return true;
+}
+
+int CPhoneFileManager::ResumeFileDownload(KivHwnd window) {
+  LoadResumeDetails();
+  std::error_code ec;
+  auto length = std::filesystem::file_size(LocalPath(m_strResumeSource), ec);
+  if (m_strResumeSource.empty() || ec || !LocalCanRead(m_strResumeSource)) {
+    SendReport(window, kReportResumeSource, kStyleName, m_strResumeSource);
+    return 0;
+  }
+  Progress question;
+  question.question = kQuestionHidden;
+  intptr_t answer = SendProgress(window, question);
+
+  Progress announce;
+  announce.text = m_strResumeName;
+  announce.itemCount = 1;
+  announce.totalBytes = static_cast<uint32_t>(length);
+  SendProgress(window, announce);
+
+  if (answer == kAnswerContinue) {
+    if (m_PFileMan.ResumeAutoDownload(m_strResumeSource, m_strResumeTarget, m_strResumeName, 0, m_nMaxPacketSize,
+                                      m_nResumeOffset, window)) {
+      BlankResumeFile();
+      return 1;
+    }
+    return 0;
+  }
+  if (answer == kAnswerRestart) {
+    if (m_PFileMan.DownloadFile(m_strResumeSource, m_strResumeTarget, m_strResumeName, m_nMaxPacketSize, window) > 0) {
+      BlankResumeFile();
+      return 1;
+    }
+    return 0;
+  }
+  if (m_PFileMan.DeleteFile(m_strResumeTarget, m_strResumeName)) {
+    BlankResumeFile();
+  } else if (!m_PFileMan.m_bRefused && !m_bCancel.load(std::memory_order_relaxed)) {
+    if (m_PFileMan.GetResult() == 0x53) {
+      SendReport(window, kReportTransferFailed, kStyleNoText);
+    } else {
+      SendReport(window, kReportDeleteFailed, kStyleName, m_strResumeTarget + u'\\' + m_strResumeName);
+    }
+  }
+  SleepMs(50);
+  if (!CurrentLink().IsConnected()) Disconnect();
+  return 0;
+}
+
+}  // namespace kiv
