@@ -92,12 +92,13 @@ bool TransferFile::Seek(uint64_t offset) {
 
 bool TransferFile::ReadExact(std::span<uint8_t> into) {
   if (!file_) return false;
-  return std::fread(into.data(), 1, into.size(), file_) == into.size();
+  // An empty span may carry no buffer at all; there is nothing to read then.
+  return into.empty() || std::fread(into.data(), 1, into.size(), file_) == into.size();
 }
 
 bool TransferFile::Write(std::span<const uint8_t> bytes) {
   if (!file_) return false;
-  return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
 }
 
 int64_t TransferPieceSize(uint32_t maxPacket, std::size_t folderUnits, std::size_t nameUnits) {
