@@ -7,6 +7,7 @@
 // permissions deny writing, and to the removal or renaming of a folder whose listing word
 // marks it fixed.
 #include <fcntl.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
