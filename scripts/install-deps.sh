@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests and the demo need.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libxml2-dev libgtest-dev libgmock-dev googletest
+packages=(cmake ninja-build gcc g++ pkg-config libxml2-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev python3 libbluetooth-dev)
 missing=()
 for p in "${packages[@]}"; do
