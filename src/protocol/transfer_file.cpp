@@ -50,12 +50,14 @@ bool TransferFile::Open(std::u16string_view path, Mode mode) {
   }
 #endif
   std::setvbuf(file_, nullptr, _IOFBF, kFileBuffer);
+  position_ = mode == Mode::CreateOrKeep ? std::nullopt : std::optional<uint64_t>(0);
   return true;
 }
 
 void TransferFile::Close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
+  position_.reset();
 }
 
 int64_t TransferFile::Length() const {
@@ -77,28 +79,40 @@ bool TransferFile::SetLength(uint64_t length) {
 #else
   if (ftruncate(fileno(file_), static_cast<off_t>(length)) != 0) return false;
 #endif
-  return std::fseek(file_, 0, SEEK_END) == 0;
+  position_.reset();
+  if (std::fseek(file_, 0, SEEK_END) != 0) return false;
+  position_ = length;
+  return true;
 }
 
 bool TransferFile::Seek(uint64_t offset) {
   if (!file_) return false;
+  if (position_ == offset) return true;
+  position_.reset();
 #ifdef _WIN32
-  return _fseeki64(file_, static_cast<long long>(offset), SEEK_SET) == 0;
+  if (_fseeki64(file_, static_cast<long long>(offset), SEEK_SET) != 0) return false;
 #else
-  // Within the buffered range glibc moves the position without reading again.
-  return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+  if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
 #endif
+  position_ = offset;
+  return true;
 }
 
 bool TransferFile::ReadExact(std::span<uint8_t> into) {
   if (!file_) return false;
   // An empty span may carry no buffer at all; there is nothing to read then.
-  return into.empty() || std::fread(into.data(), 1, into.size(), file_) == into.size();
+  if (into.empty()) return true;
+  const std::size_t got = std::fread(into.data(), 1, into.size(), file_);
+  if (position_) *position_ += got;
+  return got == into.size();
 }
 
 bool TransferFile::Write(std::span<const uint8_t> bytes) {
   if (!file_) return false;
-  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  if (bytes.empty()) return true;
+  const std::size_t put = std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  if (position_) *position_ += put;
+  return put == bytes.size();
 }
 
 int64_t TransferPieceSize(uint32_t maxPacket, std::size_t folderUnits, std::size_t nameUnits) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -19,7 +20,8 @@ class LocalFileError : public std::runtime_error {
   explicit LocalFileError(const std::string& what) : std::runtime_error(what) {}
 };
 
-// A local file opened for one transfer; closed when it goes out of scope.
+// A local file opened for one transfer; closed when it goes out of scope. A transfer either
+// reads or writes its file, never both on one open.
 class TransferFile {
  public:
   enum class Mode {
@@ -31,11 +33,14 @@ class TransferFile {
   TransferFile() = default;
   TransferFile(const TransferFile&) = delete;
   TransferFile& operator=(const TransferFile&) = delete;
-  TransferFile(TransferFile&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+  TransferFile(TransferFile&& other) noexcept : file_(other.file_), position_(other.position_) {
+    other.file_ = nullptr;
+  }
   TransferFile& operator=(TransferFile&& other) noexcept {
     if (this != &other) {
       Close();
       file_ = other.file_;
+      position_ = other.position_;
       other.file_ = nullptr;
     }
     return *this;
@@ -61,6 +66,9 @@ class TransferFile {
 
  private:
   std::FILE* file_ = nullptr;
+  // The stream's position when known; a seek to it is skipped, so that pieces read one
+  // after another stay within the stream's buffer instead of costing a system call each.
+  std::optional<uint64_t> position_;
 };
 
 // The room that one piece of a transfer leaves for file data. folderUnits and nameUnits
