@@ -51,6 +51,13 @@ class CGenPacket {
             static_cast<uint8_t>(reserved_ >> 8), static_cast<uint8_t>(len), static_cast<uint8_t>(len >> 8)};
   }
 
+  // Empties the packet for the next answer, keeping the body's storage.
+  void Reset() {
+    SetHeader(0, 0, 0, 0);
+    reserved_ = 0;
+    body_.clear();
+  }
+
   // Fills an answer in place (reusing the body's storage).
   std::vector<uint8_t>& MutableBody() { return body_; }
   void SetHeader(uint8_t cls, uint8_t code, int32_t flag, uint8_t seq) {

@@ -129,7 +129,7 @@ int CPFileMan::SendRequest(uint8_t code, std::span<const uint8_t> body, const Tr
 }
 
 int CPFileMan::ReadAnswer(CGenPacket& answer, bool classify) {
-  answer = CGenPacket();
+  answer.Reset();
   m_nError = Link().PktRead(answer);
   return CheckAnswer(answer, classify);
 }
@@ -162,7 +162,7 @@ int CPFileMan::Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket&
     restore();
     return 0;
   }
-  answer = CGenPacket();
+  answer.Reset();
   m_nError = link.PktRead(answer);
   restore();
   return CheckAnswer(answer, options.classify);

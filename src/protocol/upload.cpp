@@ -93,8 +93,9 @@ int CPFileMan::SubUpload(TransferFile& file, std::u16string_view folder, std::u1
     progress.bytesDone = static_cast<uint32_t>(received);
     SendProgress(window, progress);
     if (received >= total || answer.GetCode() == kCodeLastPiece) return 1;
-    if (!Transact(kCmdUploadAck, "psddd", {folder, name, total, static_cast<uint32_t>(received), third}, answer))
-      return 0;
+    // The acknowledgement's body reuses the storage of the previous one.
+    Pack(m_PieceBody, 0, "psddd", {folder, name, total, static_cast<uint32_t>(received), third});
+    if (!Transact(kCmdUploadAck, m_PieceBody, answer)) return 0;
   }
 }
 
