@@ -37,12 +37,15 @@ int PluggedLink::PktSend(const CGenPacket& request) {
 
 int PluggedLink::PktRead(CGenPacket& answer) {
   if (!ops_.pkt_read) return 0;
-  std::vector<uint8_t>& body = answer.MutableBody();
-  body.resize(CGenPacket::kMaxBody);
   uint8_t cls = 0, code = 0;
   uint16_t length = 0;
-  int result = ops_.pkt_read(ops_.user, &cls, &code, body.data(), &length);
-  body.resize(result == 1 ? length : 0);
+  int result = ops_.pkt_read(ops_.user, &cls, &code, readBuffer_.data(), &length);
+  std::vector<uint8_t>& body = answer.MutableBody();
+  if (result == 1) {
+    body.assign(readBuffer_.begin(), readBuffer_.begin() + length);
+  } else {
+    body.clear();
+  }
   answer.SetHeader(cls, code, 1, 0);
   return result;
 }

@@ -1,6 +1,8 @@
 // The plugged link: every phone link call goes to the host's KivPhoneLinkOps.
 #pragma once
 
+#include <vector>
+
 #include "link/phone_link.hpp"
 
 namespace kiv {
@@ -32,6 +34,8 @@ class PluggedLink : public PhoneLink {
 
  private:
   KivPhoneLinkOps ops_;
+  // Room for the longest body, filled by the host's read and copied out at its length.
+  std::vector<uint8_t> readBuffer_ = std::vector<uint8_t>(CGenPacket::kMaxBody);
 };
 
 }  // namespace kiv
