@@ -8,17 +8,21 @@
 // marks it fixed.
 #include <fcntl.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <ctime>
 #include <filesystem>
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
 #include "phonesim/transfer_paths.hpp"
+#include "platform/text.hpp"
 
 namespace phonesim {
 namespace {
@@ -81,13 +85,15 @@ struct Info {
 };
 
 // Follows links, so that a linked folder of the served folder serves like a folder. Created
-// is the birth time where the file system keeps one, else the modification time.
-std::optional<Info> Stat(const fs::path& path) {
+// is the birth time where the file system keeps one, else the modification time. name is
+// taken relative to the open folder dirFd (AT_FDCWD: the process's current folder), which
+// spares a walk of the whole path for every entry of a large folder.
+std::optional<Info> StatAt(int dirFd, const char* name) {
   Info info;
   mode_t mode = 0;
 #ifdef STATX_BTIME
   struct statx sx {};
-  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+  if (statx(dirFd, name, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
     mode = sx.stx_mode;
     info.size = sx.stx_size;
     info.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
@@ -97,7 +103,7 @@ std::optional<Info> Stat(const fs::path& path) {
 #endif
   {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (::fstatat(dirFd, name, &st, 0) != 0) return std::nullopt;
     mode = st.st_mode;
     info.size = static_cast<uint64_t>(st.st_size);
     info.modified = st.st_mtime;
@@ -110,6 +116,8 @@ std::optional<Info> Stat(const fs::path& path) {
   info.writable = (mode & S_IWUSR) != 0;
   return info;
 }
+
+std::optional<Info> Stat(const fs::path& path) { return StatAt(AT_FDCWD, path.c_str()); }
 
 // Whether something (even a dangling link) holds the name.
 bool Taken(const fs::path& path) {
@@ -226,14 +234,17 @@ struct Entry {
 // links) are left out. Nothing when the folder cannot be read.
 std::optional<std::vector<Entry>> ReadFolder(const fs::path& folder) {
   std::vector<Entry> entries;
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec), end;
-  if (ec) return std::nullopt;
-  for (; it != end; it.increment(ec)) {
-    if (ec) return std::nullopt;
-    if (auto info = Stat(it->path())) entries.push_back(Entry{it->path().filename().u16string(), *info});
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  if (!dir) return std::nullopt;
+  const int fd = ::dirfd(dir.get());
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (auto info = StatAt(fd, name)) entries.push_back(Entry{kiv::Utf8ToU16(name), *info});
+    errno = 0;
   }
-  if (ec) return std::nullopt;
+  if (errno != 0) return std::nullopt;
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
 }
