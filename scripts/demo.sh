@@ -32,3 +32,36 @@ echo "== kivmod ls"
 echo
 echo "== kivmod info --json"
 "$tool" --link "sim:$phone" --json info
+
+pc=build/demo-pc
+rm -rf "$pc"
+mkdir -p "$pc"
+head -c 400000 /dev/urandom > "$pc/new song.mp3"
+kiv() { "$tool" --link "sim:$phone" "$@"; }
+
+echo
+echo "== kivmod put (a PC file into Music, with progress)"
+kiv put "$pc/new song.mp3" Music
+cmp "$pc/new song.mp3" "$phone/Music/new song.mp3"
+echo
+echo "== kivmod get (a phone file into a PC folder)"
+kiv get "Music/first song.mp3" "$pc/copies"
+cmp "$phone/Music/first song.mp3" "$pc/copies/first song.mp3"
+ls -l "$pc/copies"
+echo
+echo "== kivmod mkdir Music\\New"
+kiv mkdir 'Music\New'
+kiv put --from-phone "Music/second song.mp3" 'Music\New'
+kiv ls -R Music
+echo
+echo "== kivmod rename (a file)"
+kiv rename "Music/new song.mp3" "newest song.mp3"
+echo
+echo "== kivmod rm -r Music\\New"
+kiv rm -r 'Music\New'
+echo
+echo "== kivmod df Music"
+kiv df Music
+echo
+echo "== kivmod ls -l Music"
+kiv ls -l Music

@@ -1,227 +1,223 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
-#include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "kivmod/kivmod.h"
+#include "commands.hpp"
+#include "host.hpp"
+#include "tree.hpp"
 
 namespace {
 
-// Exit codes.
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitConnect = 3;
-constexpr int kExitLocked = 4;
-constexpr int kExitFailed = 5;
+using namespace cli;
 
 constexpr char kUsage[] =
     "usage: kivmod [options] COMMAND [ARGS]\n"
     "\n"
-    "Commands:\n"
-    "  info            model, protocol version, memory card, file types, top-level folders\n"
-    "  ls [PATH]       folders under PATH (default: the top level)\n"
+    "Commands (phone paths take \"/\" or \"\\\" between folders, e.g. Music/Rock/song.mp3):\n"
+    "  info                       model, protocol version, memory card, file types, top-level folders\n"
+    "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
+    "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
+    "  put [--move] [--from-phone] FILE... PHONEDIR\n"
+    "                             copy PC files (--from-phone: phone files) into PHONEDIR;\n"
+    "                             --move removes the sources once copied\n"
+    "  rm [-r] PHONEPATH...       delete phone files (-r: folders with their contents)\n"
+    "  mv OLD NEW, rename OLD NEW rename a file or folder; a file may move to another folder\n"
+    "  mkdir [-p] PHONEPATH...    make phone folders (-p: with missing parents, no error if present)\n"
+    "  df [PATH...]               total, used and free space of the memory holding PATH\n"
+    "  resume [--restart|--discard]\n"
+    "                             continue an interrupted copy to the phone (default), send\n"
+    "                             it again, or delete its partial file on the phone\n"
     "\n"
     "Options:\n"
     "  --link LINK     sim:FOLDER, serial:DEVICE or tcp:HOST:PORT (default: $KIVMOD_LINK)\n"
-    "  --port N        COM port number for a cable connection (default 1)\n"
-    "  --json          machine-readable output\n"
+    "  --port N        COM port number of a cable connection (default 1)\n"
+    "  --bt ADDR       connect over Bluetooth to aa:bb:cc:dd:ee:ff\n"
+    "  --spp           with --bt: use the serial port profile\n"
+    "  --json          machine-readable output (info, ls, df)\n"
+    "  -y, --yes       replace files on the phone without asking\n"
+    "  -n, --no-clobber\n"
+    "                  never replace files (on the phone for put, on the PC for get)\n"
     "  -h, --help      this text\n"
     "\n"
-    "Exit codes: 0 done, 2 usage, 3 no connection, 4 phone locked, 5 the command failed.\n";
+    "Without --yes or --no-clobber, put asks before replacing a phone file when it runs at a\n"
+    "terminal, and keeps the phone's file otherwise. Ctrl-C cancels the running copy.\n"
+    "\n"
+    "Exit codes: 0 done, 2 usage, 3 no connection, 4 phone locked, 5 the command failed,\n"
+    "6 cancelled, 7 no such file or folder.\n";
 
-std::string Utf8(const KivChar* text) {
-  std::string out;
-  for (; text && *text; ++text) {
-    uint32_t c = *text;
-    if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-      ++text;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "kivmod: %s\nrun 'kivmod --help' for the commands and options\n", problem.c_str());
+  return kExitUsage;
 }
 
-std::u16string Utf16(const std::string& text) {
-  std::u16string out;
-  for (std::size_t i = 0; i < text.size();) {
-    auto b = static_cast<unsigned char>(text[i]);
-    uint32_t c = b;
-    std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    if (n > 1) {
-      c = b & (0x3F >> (n - 1));
-      for (std::size_t k = 1; k < n && i + k < text.size(); ++k) c = (c << 6) | (text[i + k] & 0x3F);
-    }
-    i += n;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
-
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-struct Host {
-  bool locked = false;
-  std::vector<std::string> reports;
+struct CommandRule {
+  const char* name;
+  std::size_t minArgs, maxArgs;
+  std::set<std::string> options;  // command options it takes
 };
 
-intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-  auto* host = static_cast<Host*>(user);
-  if (msg == KIV_MSG_LOCKED) host->locked = true;
-  if (msg == KIV_MSG_REPORT) {
-    const auto* r = reinterpret_cast<const KivReport*>(lParam);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%02lX", static_cast<unsigned long>(wParam));
-    std::string text = code;
-    if (r && r->text1 && *r->text1) text += " " + Utf8(r->text1);
-    host->reports.push_back(text);
-  }
-  return 0;
-}
-
-void PrintFolders(const std::string& parent, bool json) {
-  KivFolderInfoList* folders = Kiv_FolderInfoList_New();
-  Kiv_GetTopList(Utf16(parent).c_str(), folders);
-  int n = Kiv_FolderInfoList_Count(folders);
-  if (json) std::printf("[");
-  for (int i = 0; i < n; ++i) {
-    const KivFolderInfo* f = Kiv_FolderInfoList_At(folders, i);
-    if (json) {
-      std::printf("%s{\"path\":%s,\"attributes\":%u}", i ? "," : "", Json(Utf8(f->folderName)).c_str(), f->attributes);
-    } else {
-      std::printf("  %s/\n", Utf8(f->folderName).c_str());
-    }
-  }
-  if (json) std::printf("]");
-  Kiv_FolderInfoList_Free(folders);
-}
-
-int Info(bool json) {
-  KivChar model[256] = {};
-  Kiv_GetModelName(model);
-  KivChar card[256] = {};
-  Kiv_GetExtraMemoryName(card);
-  const KivTypeArray* types = Kiv_GetSupportFileExt();
-  if (json) {
-    std::printf("{\"model\":%s,\"version\":%d,\"card\":%s,\"types\":[", Json(Utf8(model)).c_str(),
-                Kiv_GetFileManVersion(), Json(Utf8(card)).c_str());
-    for (int i = 0; i < types->count; ++i)
-      std::printf("%s{\"ext\":%s,\"maxSize\":%u,\"rules\":%u}", i ? "," : "", Json(Utf8(types->entries[i].name)).c_str(),
-                  types->entries[i].maxSize, types->entries[i].rules);
-    std::printf("],\"folders\":");
-    PrintFolders("Root", true);
-    std::printf("}\n");
-    return kExitOk;
-  }
-  std::printf("Model:            %s\n", Utf8(model).c_str());
-  std::printf("Protocol version: %d\n", Kiv_GetFileManVersion());
-  std::printf("Memory card:      %s\n", card[0] ? Utf8(card).c_str() : "(none)");
-  std::printf("File types:\n");
-  for (int i = 0; i < types->count; ++i) {
-    const KivTypeEntry& t = types->entries[i];
-    std::string size = t.maxSize == 0x7FFFFFFFu ? "any size" : "up to " + std::to_string(t.maxSize) + " bytes";
-    std::printf("  %-6s %-18s %s%s\n", Utf8(t.name).c_str(), size.c_str(), (t.rules & 1) ? "to PC " : "",
-                (t.rules & 2) ? "to phone" : "");
-  }
-  std::printf("Top-level folders:\n");
-  PrintFolders("Root", false);
-  return kExitOk;
+const std::vector<CommandRule>& Rules() {
+  static const std::vector<CommandRule> rules = {
+      {"info", 0, 0, {"--json"}},
+      {"ls", 0, 1, {"--json", "-R", "-l"}},
+      {"get", 2, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
+      {"put", 2, SIZE_MAX, {"--move", "--from-phone", "--yes", "--no-clobber"}},
+      {"rm", 1, SIZE_MAX, {"-R"}},
+      {"mv", 2, 2, {}},
+      {"rename", 2, 2, {}},
+      {"mkdir", 1, SIZE_MAX, {"-p"}},
+      {"df", 0, SIZE_MAX, {"--json"}},
+      {"resume", 0, 0, {"--restart", "--discard"}},
+  };
+  return rules;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, command;
+  Options options;
+  std::string command;
   std::vector<std::string> args;
-  int port = 1;
-  bool json = false;
+  std::vector<std::string> given;  // command options in the canonical spelling
+  std::string btAddress;
+  bool optionsEnd = false;
+
+  auto value = [&](int& i, const std::string& name, std::string& out) {
+    std::string a = argv[i];
+    if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
+      out = a.substr(name.size() + 1);
+      return true;
+    }
+    if (i + 1 >= argc) return false;
+    out = argv[++i];
+    return true;
+  };
+  auto is = [](const std::string& a, const char* name) {
+    return a == name || a.rfind(std::string(name) + "=", 0) == 0;
+  };
+
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
+    if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
+      if (command.empty())
+        command = a;
+      else
+        args.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnd = true;
+    } else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
-    } else if (a == "--link" && i + 1 < argc) {
-      link = argv[++i];
-    } else if (a == "--port" && i + 1 < argc) {
-      port = std::atoi(argv[++i]);
+    } else if (is(a, "--link")) {
+      if (!value(i, "--link", options.link.link)) return Usage("--link needs a value");
+    } else if (is(a, "--port")) {
+      std::string text;
+      if (!value(i, "--port", text)) return Usage("--port needs a value");
+      char* end = nullptr;
+      long port = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end || port < 1 || port > 255) return Usage("--port takes a number from 1 to 255");
+      options.link.port = static_cast<int>(port);
+    } else if (is(a, "--bt")) {
+      if (!value(i, "--bt", btAddress)) return Usage("--bt needs an address");
+      if (!ParseBluetoothAddress(btAddress, options.link.address))
+        return Usage("not a Bluetooth address: " + btAddress + " (aa:bb:cc:dd:ee:ff)");
+      options.link.bluetooth = true;
+    } else if (a == "--spp") {
+      options.link.spp = true;
     } else if (a == "--json") {
-      json = true;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "kivmod: unknown option %s\n%s", a.c_str(), kUsage);
-      return kExitUsage;
-    } else if (command.empty()) {
-      command = a;
+      given.push_back("--json");
+    } else if (a == "--yes") {
+      given.push_back("--yes");
+    } else if (a == "--no-clobber") {
+      given.push_back("--no-clobber");
+    } else if (a == "--recursive") {
+      given.push_back("-R");
+    } else if (a == "--long") {
+      given.push_back("-l");
+    } else if (a == "--parents") {
+      given.push_back("-p");
+    } else if (a == "--move" || a == "--from-phone" || a == "--restart" || a == "--discard") {
+      given.push_back(a);
+    } else if (a[1] != '-') {
+      // A cluster of one-letter options such as -lR.
+      for (std::size_t k = 1; k < a.size(); ++k) {
+        switch (a[k]) {
+          case 'R':
+          case 'r': given.push_back("-R"); break;
+          case 'l': given.push_back("-l"); break;
+          case 'p': given.push_back("-p"); break;
+          case 'y': given.push_back("--yes"); break;
+          case 'n': given.push_back("--no-clobber"); break;
+          case 'h': std::fputs(kUsage, stdout); return kExitOk;
+          default: return Usage("unknown option -" + std::string(1, a[k]) + " (in " + a + ")");
+        }
+      }
     } else {
-      args.push_back(a);
+      return Usage("unknown option " + a);
     }
   }
-  if (command != "info" && command != "ls") {
-    std::fprintf(stderr, "kivmod: %s\n%s", command.empty() ? "no command given" : ("unknown command " + command).c_str(),
-                 kUsage);
-    return kExitUsage;
-  }
-  if (!link.empty()) setenv("KIVMOD_LINK", link.c_str(), 1);
 
+  if (command.empty()) return Usage("no command given");
+  const CommandRule* rule = nullptr;
+  for (const CommandRule& r : Rules())
+    if (command == r.name) rule = &r;
+  if (!rule) return Usage("unknown command " + command);
+  for (const std::string& o : given) {
+    if (!rule->options.count(o)) return Usage("option " + o + " does not apply to " + command);
+    if (o == "--json") options.json = true;
+    if (o == "-R") options.recursive = true;
+    if (o == "-l") options.longFormat = true;
+    if (o == "-p") options.parents = true;
+    if (o == "--move") options.move = true;
+    if (o == "--from-phone") options.fromPhone = true;
+    if (o == "--restart") options.restart = true;
+    if (o == "--discard") options.discard = true;
+    if (o == "--yes") options.overwrite = Overwrite::All;
+    if (o == "--no-clobber") options.overwrite = Overwrite::None;
+  }
+  auto count = [&](const char* o) { return std::count(given.begin(), given.end(), std::string(o)) > 0; };
+  if (count("--yes") && count("--no-clobber")) return Usage("--yes and --no-clobber exclude each other");
+  if (options.restart && options.discard) return Usage("--restart and --discard exclude each other");
+  if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR");
+  if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
+  if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
+
+  InstallCancelHandler();
   Host host;
-  KivHwnd wnd = Kiv_CreateWindow(WindowProc, &host);
-  Kiv_InitalizeU(wnd);
-  if (!Kiv_Connect(port, 0, wnd, 1)) {
-    Kiv_DestroyWindow(wnd);
-    if (host.locked) {
-      std::fprintf(stderr, "kivmod: the phone is locked; unlock it and try again\n");
-      return kExitLocked;
-    }
-    std::fprintf(stderr, "kivmod: could not connect to the phone (check the cable or --link)\n");
-    return kExitConnect;
-  }
-  int result = kExitOk;
-  if (command == "info") {
-    result = Info(json);
+  int result = Connect(host, options.link);
+  if (result != kExitOk) return result;
+  Tree tree(host.Window());
+  Session session{host, tree, options};
+  if (Cancelled()) {
+    result = kExitCancelled;
+  } else if (command == "info") {
+    result = Info(session);
+  } else if (command == "ls") {
+    result = Ls(session, args);
+  } else if (command == "get") {
+    result = Get(session, args);
+  } else if (command == "put") {
+    result = Put(session, args);
+  } else if (command == "rm") {
+    result = Rm(session, args);
+  } else if (command == "mv" || command == "rename") {
+    result = Mv(session, args);
+  } else if (command == "mkdir") {
+    result = Mkdir(session, args);
+  } else if (command == "df") {
+    result = Df(session, args);
   } else {
-    std::string path = args.empty() ? "Root" : args[0];
-    if (!json) std::printf("%s:\n", path.c_str());
-    PrintFolders(path, json);
-    if (json) std::printf("\n");
+    result = Resume(session);
   }
-  Kiv_Disconnect();
-  Kiv_DestroyWindow(wnd);
+  std::fflush(stdout);
+  if (result == kExitCancelled) Complain("cancelled");
+  Disconnect(options.link);
   return result;
 }

@@ -1,0 +1,715 @@
+#include "commands.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <system_error>
+
+#include "text.hpp"
+
+namespace fs = std::filesystem;
+
+namespace cli {
+namespace {
+
+constexpr uint32_t kTypeToPhone = 0x2;
+constexpr uint32_t kTypeAnySize = 0x7FFFFFFFu;
+
+// A host string list that frees itself.
+class StringList {
+ public:
+  StringList() : list_(Kiv_StringList_New()) {}
+  ~StringList() { Kiv_StringList_Free(list_); }
+  StringList(const StringList&) = delete;
+  StringList& operator=(const StringList&) = delete;
+  void Add(const std::string& text) { Kiv_StringList_Add(list_, Utf16(text).c_str()); }
+  int32_t Count() const { return Kiv_StringList_Count(list_); }
+  const KivStringList* get() const { return list_; }
+
+ private:
+  KivStringList* list_;
+};
+
+std::string Shown(const std::string& phonePath) { return phonePath.empty() ? "the top level" : phonePath; }
+
+int NotFound(const std::string& phonePath) {
+  Complain("no such file or folder on the phone: " + phonePath);
+  return kExitNotFound;
+}
+
+// Resolves a typed phone path; nullopt (with the message printed and code set) when it
+// names nothing or its folder cannot be listed.
+std::optional<Tree::Entry> Lookup(Session& s, const std::string& typed, int& code) {
+  s.host.Reset();
+  Tree::Entry e = s.tree.Resolve(typed);
+  if (e.kind == Tree::Kind::Missing) {
+    code = NotFound(e.path);
+    return std::nullopt;
+  }
+  if (e.kind == Tree::Kind::Unreadable) {
+    if (s.host.reports == 0) Complain("cannot list folder " + e.path);
+    code = Cancelled() ? kExitCancelled : kExitFailed;
+    return std::nullopt;
+  }
+  return e;
+}
+
+// The library reads an entry of a copy or delete list as a PC folder when a folder of the PC
+// has the same (relative) path, and then works on that PC folder's contents instead.
+bool ShadowedByPcFolder(const std::string& phonePath) {
+  std::string local = phonePath;
+  std::replace(local.begin(), local.end(), '\\', '/');
+  std::error_code ec;
+  if (!fs::is_directory(local, ec)) return false;
+  Complain("the PC folder ./" + local + " has the path of " + phonePath +
+           " and would be taken for it; run kivmod from another folder");
+  return true;
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + Json(items[i]);
+  return out + "]";
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
+  return out;
+}
+
+// ---- info ------------------------------------------------------------------------------
+
+std::string FolderJsonShort(const PhoneFolder& f) {
+  return "{\"path\":" + Json(f.path) + ",\"attributes\":" + std::to_string(f.attributes) +
+         ",\"flags\":" + JsonList(FolderFlags(f.attributes)) + "}";
+}
+
+// ---- ls --------------------------------------------------------------------------------
+
+std::string FileJson(const PhoneFile& f) {
+  return "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.Path()) + ",\"size\":" + std::to_string(f.size) +
+         ",\"time\":" + Json(IsoTime(f.time1)) + ",\"time1\":" + std::to_string(f.time1) +
+         ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FileFlags(f.attributes)) + "}";
+}
+
+std::string ListingJson(Session& s, const Listing& l, bool recursive);
+
+std::string FolderJson(Session& s, const PhoneFolder& f, bool recursive) {
+  std::string out = "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.path) +
+                    ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FolderFlags(f.attributes));
+  if (recursive) {
+    std::string inner = ListingJson(s, s.tree.List(f.path), true);
+    out += "," + inner.substr(1, inner.size() - 2);
+  }
+  return out + "}";
+}
+
+std::string ListingJson(Session& s, const Listing& l, bool recursive) {
+  std::string out = "{\"folders\":[";
+  for (std::size_t i = 0; i < l.folders.size(); ++i) out += (i ? "," : "") + FolderJson(s, l.folders[i], recursive);
+  out += "],\"files\":[";
+  for (std::size_t i = 0; i < l.files.size(); ++i) out += (i ? "," : "") + FileJson(l.files[i]);
+  return out + "]}";
+}
+
+void PrintFolderLine(const PhoneFolder& f, bool longFormat) {
+  if (!longFormat) {
+    std::printf("%s/\n", f.name.c_str());
+    return;
+  }
+  std::string flags = Joined(FolderFlags(f.attributes));
+  std::printf("d  %12s  %-16s  %s/%s%s\n", "-", "", f.name.c_str(), flags.empty() ? "" : "  ", flags.c_str());
+}
+
+void PrintFileLine(const PhoneFile& f, bool longFormat) {
+  if (!longFormat) {
+    std::printf("%s\n", f.name.c_str());
+    return;
+  }
+  std::string flags = Joined(FileFlags(f.attributes));
+  std::printf("-  %12lld  %-16s  %s%s%s\n", static_cast<long long>(f.size), LocalTime(f.time1).c_str(), f.name.c_str(),
+              flags.empty() ? "" : "  ", flags.c_str());
+}
+
+void PrintListing(const Listing& l, bool longFormat) {
+  for (const PhoneFolder& f : l.folders) PrintFolderLine(f, longFormat);
+  for (const PhoneFile& f : l.files) PrintFileLine(f, longFormat);
+}
+
+void PrintRecursive(Session& s, const std::string& path, bool first) {
+  Listing l = s.tree.List(path);
+  std::printf("%s%s:\n", first ? "" : "\n", path.empty() ? "(top level)" : path.c_str());
+  PrintListing(l, s.options.longFormat);
+  for (const PhoneFolder& f : l.folders) PrintRecursive(s, f.path, false);
+}
+
+// ---- get -------------------------------------------------------------------------------
+
+struct CopyGroup {
+  fs::path dir;
+  std::vector<PhoneFile> files;
+};
+
+bool SafeLocalName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The files of a phone folder and of the folders below it, each folder a PC folder under dir.
+// Hidden files stay behind, as they do when the phone's own software copies a folder.
+void CollectFolder(Session& s, const PhoneFolder& folder, const fs::path& dir, std::vector<CopyGroup>& out) {
+  Listing l = s.tree.List(folder.path);
+  CopyGroup group{dir, {}};
+  for (const PhoneFile& f : l.files)
+    if (!(f.attributes & kFileHidden)) group.files.push_back(f);
+  out.push_back(std::move(group));
+  for (const PhoneFolder& sub : l.folders) {
+    if (!SafeLocalName(sub.name)) {
+      Complain("the folder name " + sub.path + " is unsafe for the PC; left out");
+      continue;
+    }
+    CollectFolder(s, sub, dir / sub.name, out);
+  }
+}
+
+struct LocalStamp {
+  bool exists = false;
+  uintmax_t size = 0;
+  fs::file_time_type time{};
+};
+
+LocalStamp StampOf(const fs::path& p) {
+  LocalStamp out;
+  std::error_code ec;
+  if (!fs::is_regular_file(p, ec)) return out;
+  out.exists = true;
+  out.size = fs::file_size(p, ec);
+  out.time = fs::last_write_time(p, ec);
+  return out;
+}
+
+int CopyGroupToPc(Session& s, const CopyGroup& group) {
+  std::error_code ec;
+  fs::create_directories(group.dir, ec);
+  if (ec || !fs::is_directory(group.dir)) {
+    Complain("cannot make the PC folder " + group.dir.string() + (ec ? ": " + ec.message() : ""));
+    return kExitFailed;
+  }
+  StringList list;
+  std::map<std::string, int64_t> sizes;
+  std::map<std::string, LocalStamp> before;
+  for (const PhoneFile& f : group.files) {
+    fs::path local = group.dir / f.name;
+    if (s.options.overwrite == Overwrite::None && fs::exists(local, ec)) {
+      std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
+      continue;
+    }
+    if (ShadowedByPcFolder(f.Path())) return kExitFailed;
+    list.Add(f.Path());
+    sizes[f.Path()] = f.size;
+    before[f.Path()] = StampOf(local);
+  }
+  if (list.Count() == 0) return kExitOk;
+  if (Cancelled()) return kExitCancelled;
+  s.host.Reset();
+  s.host.BeginTransfer("get", sizes, "");
+  int32_t done = Kiv_SendToPC(list.get(), Utf16(group.dir.string()).c_str(), s.host.Window());
+  const bool ok = done > 0 && s.host.reports == 0;
+  std::string unfinished = s.host.EndTransfer(ok);
+  if (ok) return kExitOk;
+  // A copy that stopped leaves a local file of the phone file's length that holds only part
+  // of it; such a file is not kept (a file that was there before and was not touched is).
+  if (!unfinished.empty()) {
+    fs::path local = group.dir / LastComponent(unfinished);
+    LocalStamp was = before[unfinished], now = StampOf(local);
+    if (now.exists && !(was.exists && was.size == now.size && was.time == now.time)) fs::remove(local, ec);
+  }
+  if (Cancelled() || s.host.cancelledMessage) return kExitCancelled;
+  if (s.host.reports == 0)
+    Complain("the copy " + (unfinished.empty() ? std::string() : "of " + unfinished + " ") + "to " +
+             group.dir.string() + " failed");
+  return kExitFailed;
+}
+
+// ---- put -------------------------------------------------------------------------------
+
+uint32_t TypeRules(const std::string& extension, uint32_t* maxSize) {
+  const KivTypeArray* types = Kiv_GetSupportFileExt();
+  for (int32_t i = 0; types && i < types->count; ++i) {
+    if (!SameNoCase(Utf8(types->entries[i].name), extension)) continue;
+    if (maxSize) *maxSize = types->entries[i].maxSize ? types->entries[i].maxSize : kTypeAnySize;
+    return types->entries[i].rules;
+  }
+  if (maxSize) *maxSize = kTypeAnySize;
+  return 0x3;
+}
+
+bool FolderAccepts(const PhoneFolder& folder, const std::string& extension) {
+  if (folder.types.empty()) return true;
+  for (std::string type : folder.types) {
+    if (!type.empty() && type[0] == '.') type.erase(0, 1);
+    if (type == "*" || SameNoCase(type, extension)) return true;
+  }
+  return false;
+}
+
+std::string SendFailure(int32_t result) {
+  switch (result) {
+    case -4: return "a file's type may not be copied to the phone";
+    case -5: return "the folder does not accept a file's type";
+    case -6: return "there is not enough free space on the phone";
+    case -7: return "a name or path is too long for the phone, or the phone was busy";
+    case -8: return "a phone file to send is not known to the tool";
+    default: return "the copy to the phone failed";
+  }
+}
+
+// ---- rm --------------------------------------------------------------------------------
+
+// The contents of a folder before the folder, as the phone wants them deleted.
+void CollectForDelete(Session& s, const std::string& folder, StringList& paths, StringList& kinds) {
+  Listing l = s.tree.List(folder);
+  for (const PhoneFolder& sub : l.folders) CollectForDelete(s, sub.path, paths, kinds);
+  for (const PhoneFile& f : l.files) {
+    paths.Add(f.Path());
+    kinds.Add("0");
+  }
+  paths.Add(folder);
+  kinds.Add("1");
+}
+
+// ---- df --------------------------------------------------------------------------------
+
+struct Space {
+  std::string path;
+  int64_t total = 0;
+  int64_t free = 0;
+};
+
+}  // namespace
+
+int Info(Session& s) {
+  KivChar model[256] = {};
+  Kiv_GetModelName(model);
+  KivChar card[256] = {};
+  Kiv_GetExtraMemoryName(card);
+  const KivTypeArray* types = Kiv_GetSupportFileExt();
+  Listing top = s.tree.List("");
+  if (s.options.json) {
+    std::printf("{\"model\":%s,\"version\":%d,\"card\":%s,\"types\":[", Json(Utf8(model)).c_str(),
+                Kiv_GetFileManVersion(), Json(Utf8(card)).c_str());
+    for (int i = 0; i < types->count; ++i)
+      std::printf("%s{\"ext\":%s,\"maxSize\":%u,\"rules\":%u}", i ? "," : "", Json(Utf8(types->entries[i].name)).c_str(),
+                  types->entries[i].maxSize, types->entries[i].rules);
+    std::printf("],\"folders\":[");
+    for (std::size_t i = 0; i < top.folders.size(); ++i)
+      std::printf("%s%s", i ? "," : "", FolderJsonShort(top.folders[i]).c_str());
+    std::printf("]}\n");
+    return kExitOk;
+  }
+  std::printf("Model:            %s\n", Utf8(model).c_str());
+  std::printf("Protocol version: %d\n", Kiv_GetFileManVersion());
+  std::printf("Memory card:      %s\n", card[0] ? Utf8(card).c_str() : "(none)");
+  std::printf("File types:\n");
+  for (int i = 0; i < types->count; ++i) {
+    const KivTypeEntry& t = types->entries[i];
+    std::string size = t.maxSize == 0 || t.maxSize == kTypeAnySize ? "any size" : "up to " + std::to_string(t.maxSize) + " bytes";
+    std::string ways = std::string((t.rules & 1) ? "to PC" : "") + ((t.rules & 3) == 3 ? ", " : "") + ((t.rules & 2) ? "to phone" : "");
+    std::printf("  %-6s %-18s %s\n", Utf8(t.name).c_str(), size.c_str(), ways.empty() ? "no copies" : ways.c_str());
+  }
+  std::printf("Top-level folders:\n");
+  for (const PhoneFolder& f : top.folders) {
+    std::string flags = Joined(FolderFlags(f.attributes));
+    std::printf("  %s/%s%s\n", f.path.c_str(), flags.empty() ? "" : "  ", flags.c_str());
+  }
+  return kExitOk;
+}
+
+int Ls(Session& s, const std::vector<std::string>& args) {
+  int code = kExitOk;
+  auto entry = Lookup(s, args.empty() ? std::string() : args[0], code);
+  if (!entry) return code;
+  const bool recursive = s.options.recursive;
+  // Recursion from the top level reads every top-level folder.
+  if (recursive && entry->kind == Tree::Kind::Top) {
+    for (const PhoneFolder& f : s.tree.List("").folders) {
+      if (Cancelled()) return kExitCancelled;
+      if (!s.tree.OpenTopOf(f.path)) {
+        if (s.host.reports == 0) Complain("cannot list folder " + f.path);
+        code = kExitFailed;
+      }
+    }
+  }
+  if (Cancelled()) return kExitCancelled;
+  if (entry->kind == Tree::Kind::File) {
+    if (s.options.json)
+      std::printf("{\"path\":%s,\"folders\":[],\"files\":[%s]}\n", Json(entry->path).c_str(), FileJson(entry->file).c_str());
+    else
+      PrintFileLine(entry->file, s.options.longFormat);
+    return code;
+  }
+  if (s.options.json) {
+    std::string inner = ListingJson(s, s.tree.List(entry->path), recursive);
+    std::printf("{\"path\":%s,%s\n", Json(entry->path).c_str(), inner.substr(1).c_str());
+  } else if (recursive) {
+    PrintRecursive(s, entry->path, true);
+  } else {
+    PrintListing(s.tree.List(entry->path), s.options.longFormat);
+  }
+  return code;
+}
+
+int Get(Session& s, const std::vector<std::string>& args) {
+  const fs::path target = fs::absolute(args.back());
+  std::vector<CopyGroup> groups(1, CopyGroup{target, {}});
+  std::error_code ec;
+  if (fs::exists(target, ec) && !fs::is_directory(target, ec)) {
+    Complain(args.back() + " is not a folder on the PC");
+    return kExitUsage;
+  }
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    int code = kExitOk;
+    auto entry = Lookup(s, args[i], code);
+    if (!entry) return code;
+    if (entry->kind == Tree::Kind::File) {
+      groups.front().files.push_back(entry->file);
+    } else if (entry->kind == Tree::Kind::Top) {
+      Complain("name a folder or file of the phone, not the top level");
+      return kExitUsage;
+    } else if (!s.options.recursive) {
+      Complain(entry->path + " is a folder; use get -R to copy it with its contents");
+      return kExitUsage;
+    } else {
+      CollectFolder(s, entry->folder, target / entry->folder.name, groups);
+    }
+  }
+  for (const CopyGroup& group : groups) {
+    if (Cancelled()) return kExitCancelled;
+    if (group.files.empty() && group.dir == target && groups.size() > 1) continue;
+    int code = CopyGroupToPc(s, group);
+    if (code != kExitOk) return code;
+  }
+  return kExitOk;
+}
+
+int Put(Session& s, const std::vector<std::string>& args) {
+  int code = kExitOk;
+  auto target = Lookup(s, args.back(), code);
+  if (!target) return code;
+  if (target->kind != Tree::Kind::Folder) {
+    Complain(target->kind == Tree::Kind::Top ? "name a folder of the phone to put files into"
+                                             : target->path + " is a file, not a folder");
+    return kExitUsage;
+  }
+  const PhoneFolder& folder = target->folder;
+  if (!(folder.attributes & kFolderWritable)) {
+    Complain("folder " + folder.path + " is not writable");
+    return kExitFailed;
+  }
+  StringList list;
+  std::map<std::string, int64_t> sizes;
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    std::string name, shown;
+    int64_t size = 0;
+    if (s.options.fromPhone) {
+      auto source = Lookup(s, args[i], code);
+      if (!source) return code;
+      if (source->kind != Tree::Kind::File) {
+        Complain(Shown(source->path) + " is a folder; put sends files only");
+        return kExitUsage;
+      }
+      // Replacing a file by itself would delete it before it is copied.
+      if (SameNoCase(source->file.folder, folder.path)) {
+        Complain(source->path + " is in " + folder.path + " already");
+        return kExitFailed;
+      }
+      name = source->file.name;
+      size = source->file.size;
+      shown = source->path;
+      list.Add(source->path);
+    } else {
+      std::error_code ec;
+      fs::path local = fs::absolute(args[i]);
+      if (!fs::exists(local, ec)) {
+        Complain("no such file on the PC: " + args[i]);
+        return kExitNotFound;
+      }
+      if (!fs::is_regular_file(local, ec)) {
+        Complain(args[i] + " is not a file; put sends files only");
+        return kExitUsage;
+      }
+      name = local.filename().string();
+      size = static_cast<int64_t>(fs::file_size(local, ec));
+      shown = args[i];
+      list.Add(local.string());
+    }
+    const std::string extension = Extension(name);
+    if (!(TypeRules(extension, nullptr) & kTypeToPhone)) {
+      Complain("files of type " + extension + " may not be copied to the phone (" + shown + ")");
+      return kExitFailed;
+    }
+    if (!FolderAccepts(folder, extension)) {
+      Complain("folder " + folder.path + " does not accept files of type " + (extension.empty() ? "(none)" : extension) +
+               " (" + shown + ")");
+      return kExitFailed;
+    }
+    sizes[name] = size;
+  }
+  if (Cancelled()) return kExitCancelled;
+  s.host.Reset();
+  s.host.overwrite = s.options.overwrite;
+  s.host.BeginTransfer("put", sizes, folder.path);
+  int32_t result = Kiv_SendToPhone(list.get(), Utf16(folder.path).c_str(), s.options.fromPhone ? 1 : 0,
+                                   s.options.move ? 1 : 0, s.host.Window());
+  const bool ok = result == list.Count() && s.host.reports == 0;
+  const std::string unfinished = s.host.EndTransfer(ok);
+  if (ok) return kExitOk;
+  const bool cancelled = Cancelled() || s.host.cancelledMessage || result == -9;
+  if (!cancelled && s.host.reports == 0) Complain(SendFailure(result) + " (into " + folder.path + ")");
+  // The phone keeps what it received of a copy from the PC that stopped midway.
+  if (!unfinished.empty() && !s.options.fromPhone)
+    std::fprintf(stderr, "kivmod: 'kivmod resume' continues the copy of %s, 'kivmod resume --discard' drops it\n",
+                 unfinished.c_str());
+  return cancelled ? kExitCancelled : kExitFailed;
+}
+
+int Rm(Session& s, const std::vector<std::string>& args) {
+  StringList paths, kinds;
+  std::vector<std::string> asked;
+  for (const std::string& arg : args) {
+    int code = kExitOk;
+    auto entry = Lookup(s, arg, code);
+    if (!entry) return code;
+    if (entry->kind == Tree::Kind::Top) {
+      Complain("the top level of the phone cannot be deleted");
+      return kExitUsage;
+    }
+    if (entry->kind == Tree::Kind::File) {
+      paths.Add(entry->path);
+      kinds.Add("0");
+    } else if (!s.options.recursive) {
+      Complain(entry->path + " is a folder; use rm -r to delete it with its contents");
+      return kExitUsage;
+    } else {
+      CollectForDelete(s, entry->path, paths, kinds);
+    }
+    asked.push_back(entry->path);
+  }
+  for (int32_t i = 0; i < paths.Count(); ++i)
+    if (ShadowedByPcFolder(Utf8(Kiv_StringList_At(paths.get(), i)))) return kExitFailed;
+  if (Cancelled()) return kExitCancelled;
+  s.host.Reset();
+  Kiv_DeletePhoneFile(paths.get(), s.host.Window(), kinds.get());
+  const int reports = s.host.reports;
+  const bool cancelled = s.host.cancelledMessage;
+  // Whatever the walk's count says, an entry is deleted when the tree no longer holds it.
+  int code = kExitOk;
+  for (const std::string& path : asked) {
+    if (s.tree.Resolve(path).kind == Tree::Kind::Missing) continue;
+    if (reports == 0 && !cancelled && !Cancelled()) Complain(path + " was not deleted");
+    code = kExitFailed;
+  }
+  if (code != kExitOk && (cancelled || Cancelled())) return kExitCancelled;
+  return code;
+}
+
+int Mv(Session& s, const std::vector<std::string>& args) {
+  int code = kExitOk;
+  auto from = Lookup(s, args[0], code);
+  if (!from) return code;
+  if (from->kind == Tree::Kind::Top) {
+    Complain("the top level of the phone cannot be renamed");
+    return kExitUsage;
+  }
+  const bool isFolder = from->kind == Tree::Kind::Folder;
+  const std::string fromParent = ParentOf(from->path);
+  const std::string fromName = LastComponent(from->path);
+
+  std::string toFolder, toName;
+  Tree::Entry to = s.tree.Resolve(args[1]);
+  if (to.kind == Tree::Kind::Unreadable) {
+    if (s.host.reports == 0) Complain("cannot list folder " + to.path);
+    return kExitFailed;
+  }
+  if (to.kind == Tree::Kind::Folder || to.kind == Tree::Kind::Top) {
+    toFolder = to.path;  // into that folder, keeping the name
+    toName = fromName;
+  } else if (to.kind == Tree::Kind::File) {
+    if (to.path == from->path) return kExitOk;
+    Complain(to.path + " exists already");
+    return kExitFailed;
+  } else if (Components(args[1]).size() == 1) {
+    toFolder = fromParent;  // a bare name renames in place
+    toName = Components(args[1]).front();
+  } else {
+    const std::string typed = PhonePath(args[1]);
+    auto parent = Lookup(s, ParentOf(typed), code);
+    if (!parent) return code;
+    if (parent->kind != Tree::Kind::Folder) {
+      Complain(Shown(parent->path) + " is not a folder");
+      return kExitFailed;
+    }
+    toFolder = parent->path;
+    toName = LastComponent(typed);
+  }
+
+  if (isFolder) {
+    if (!SameNoCase(toFolder, fromParent)) {
+      Complain("folders can only be renamed where they are; " + from->path + " stays in " + Shown(fromParent));
+      return kExitFailed;
+    }
+    if (!(from->folder.attributes & kFolderRenamable)) {
+      Complain("the phone does not let folder " + from->path + " be renamed");
+      return kExitFailed;
+    }
+  } else if (!SameNoCase(toFolder, fromParent)) {
+    if (toFolder.empty()) {
+      Complain("files cannot be moved to the top level of the phone");
+      return kExitFailed;
+    }
+    // Another folder: the phone moves the file there, then it is renamed if asked.
+    if (s.tree.Resolve(Join(toFolder, fromName)).kind != Tree::Kind::Missing) {
+      Complain(Join(toFolder, fromName) + " exists already");
+      return kExitFailed;
+    }
+    StringList list;
+    list.Add(from->path);
+    s.host.Reset();
+    s.host.overwrite = Overwrite::None;
+    int32_t moved = Kiv_SendToPhone(list.get(), Utf16(toFolder).c_str(), 1, 1, s.host.Window());
+    if (moved != 1 || s.host.reports != 0) {
+      if (Cancelled() || s.host.cancelledMessage) return kExitCancelled;
+      if (s.host.reports == 0) Complain("cannot move " + from->path + " to " + toFolder + ": " + SendFailure(moved));
+      return kExitFailed;
+    }
+  }
+  if (toName == fromName) return kExitOk;
+  const std::string current = Join(toFolder, fromName);
+  const std::string renamed = Join(toFolder, toName);
+  s.host.Reset();
+  if (Kiv_RenamePhoneFile(Utf16(current).c_str(), Utf16(renamed).c_str(), s.host.Window(), isFolder ? 1 : 0))
+    return kExitOk;
+  if (s.host.reports == 0) Complain("cannot rename " + current + " to " + toName + " (a name or path over the phone's limits?)");
+  return kExitFailed;
+}
+
+int Mkdir(Session& s, const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    const std::string typed = PhonePath(arg);
+    if (typed.empty()) {
+      Complain("name the folder to make");
+      return kExitUsage;
+    }
+    std::vector<std::string> parts = Components(typed);
+    // The folders that exist already, then those to make.
+    std::string made;
+    std::size_t i = 0;
+    for (; i < parts.size(); ++i) {
+      s.host.Reset();
+      Tree::Entry e = s.tree.Resolve(Join(made, parts[i]));
+      if (e.kind == Tree::Kind::Unreadable) {
+        if (s.host.reports == 0) Complain("cannot list folder " + e.path);
+        return kExitFailed;
+      }
+      if (e.kind == Tree::Kind::Missing) break;
+      if (e.kind == Tree::Kind::File) {
+        Complain(e.path + " is a file");
+        return kExitFailed;
+      }
+      made = e.path;
+    }
+    if (i == parts.size()) {
+      if (s.options.parents) continue;
+      Complain(made + " exists already");
+      return kExitFailed;
+    }
+    if (i + 1 < parts.size() && !s.options.parents) {
+      Complain("no such folder on the phone: " + Join(made, parts[i]) + " (mkdir -p makes it)");
+      return kExitNotFound;
+    }
+    for (; i < parts.size(); ++i) {
+      if (Cancelled()) return kExitCancelled;
+      const std::string path = Join(made, parts[i]);
+      s.host.Reset();
+      if (!CreatePhoneDirectory(Utf16(path).c_str(), s.host.Window())) {
+        if (s.host.reports == 0) Complain("cannot make folder " + path + " (a name, path or depth over the phone's limits?)");
+        return kExitFailed;
+      }
+      made = path;
+    }
+  }
+  return kExitOk;
+}
+
+int Df(Session& s, const std::vector<std::string>& args) {
+  std::vector<std::string> folders;
+  if (args.empty()) {
+    for (const PhoneFolder& f : s.tree.List("").folders) folders.push_back(f.path);
+  }
+  for (const std::string& arg : args) {
+    int code = kExitOk;
+    auto entry = Lookup(s, arg, code);
+    if (!entry) return code;
+    if (entry->kind == Tree::Kind::Top) {
+      for (const PhoneFolder& f : s.tree.List("").folders) folders.push_back(f.path);
+    } else if (entry->kind == Tree::Kind::File) {
+      folders.push_back(entry->file.folder);
+    } else {
+      folders.push_back(entry->path);
+    }
+  }
+  std::vector<Space> rows;
+  int code = kExitOk;
+  for (const std::string& path : folders) {
+    if (Cancelled()) return kExitCancelled;
+    s.host.Reset();
+    const std::u16string wide = Utf16(path);
+    Space row{path, Kiv_GetTotalSpace(wide.c_str(), s.host.Window()), Kiv_UpdateFreeSize(wide.c_str(), s.host.Window())};
+    if (s.host.reports != 0 || row.total <= 0) {
+      if (s.host.reports == 0) Complain("cannot read the space of " + path);
+      code = kExitFailed;
+      continue;
+    }
+    rows.push_back(row);
+  }
+  if (s.options.json) {
+    std::printf("[");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const Space& r = rows[i];
+      std::printf("%s{\"path\":%s,\"total\":%lld,\"free\":%lld,\"used\":%lld}", i ? "," : "", Json(r.path).c_str(),
+                  static_cast<long long>(r.total), static_cast<long long>(r.free), static_cast<long long>(r.total - r.free));
+    }
+    std::printf("]\n");
+    return code;
+  }
+  std::size_t width = 6;
+  for (const Space& r : rows) width = std::max(width, r.path.size());
+  if (!rows.empty()) std::printf("%-*s  %8s  %8s  %8s  %4s\n", static_cast<int>(width), "Folder", "Size", "Used", "Free", "Use%");
+  for (const Space& r : rows) {
+    int64_t used = r.total - r.free;
+    int percent = r.total > 0 ? static_cast<int>((used * 100 + r.total - 1) / r.total) : 0;
+    std::printf("%-*s  %8s  %8s  %8s  %3d%%\n", static_cast<int>(width), r.path.c_str(), HumanSize(r.total).c_str(),
+                HumanSize(used).c_str(), HumanSize(r.free).c_str(), percent);
+  }
+  return code;
+}
+
+int Resume(Session& s) {
+  s.host.Reset();
+  s.host.resumeAnswer = s.options.restart ? 2 : s.options.discard ? 3 : 1;
+  s.host.BeginTransfer("put", {}, "");
+  int32_t sent = Kiv_ResumfileDownLoad(s.host.Window());
+  const bool ok = (sent == 1 || s.options.discard) && s.host.reports == 0;
+  s.host.EndTransfer(ok && sent == 1);
+  if (ok) {
+    if (s.options.discard) std::fprintf(stderr, "kivmod: the interrupted copy was discarded\n");
+    return kExitOk;
+  }
+  if (Cancelled()) return kExitCancelled;
+  if (s.host.reports == 0) Complain("the interrupted copy could not be continued");
+  return kExitFailed;
+}
+
+}  // namespace cli
