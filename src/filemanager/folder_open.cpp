@@ -59,12 +59,13 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
     std::filesystem::remove(LocalPath(xmlPath), ec);
   }
   bool writable = (m_FolderInfos.Find(folderPath)->m_dwAttr & kFolderWritable) != 0;
-  for (const auto& item : items) {
+  m_FileInfos.reserve(m_FileInfos.size() + items.size());
+  for (auto& item : items) {
     if (item.m_nType != 1 || m_FileInfos.Find(folderPath, item.m_strName)) continue;
     if (item.m_nSize < 0) continue;
     uint32_t t = static_cast<uint32_t>(item.m_tCreated);
-    m_FileInfos.push_back(
-        PhoneFileInfo{folderPath, item.m_strName, item.m_nSize, 0, t, t, t, writable ? 0u : kFileNotWritable});
+    m_FileInfos.push_back(PhoneFileInfo{folderPath, std::move(item.m_strName), item.m_nSize, 0, t, t, t,
+                                        writable ? 0u : kFileNotWritable});
   }
   bool subfolders = m_PFileMan.IsSubfolderCapable();
   for (const auto& item : items) {

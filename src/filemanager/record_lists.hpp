@@ -1,6 +1,8 @@
 // The manager's ordered record lists with case-insensitive lookup indexes: a folder by
 // path, a file by folder and name. The lists keep insertion order; a lookup gives the first
-// record that matches, as a linear search would, in constant time.
+// record that matches, as a linear search would, in constant time. The index holds a hash
+// of the case-folded key and the record's position, and a lookup compares the records that
+// share the hash, so no key text is stored twice.
 //
 // Records may be changed in place through operator[]; a change of a key field (a folder's
 // path, a file's folder or name) must be followed by Reindex().
@@ -9,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -35,12 +38,16 @@ class RecordList {
 
   void push_back(Record record) {
     items_.push_back(std::move(record));
-    if (!dirty_) index_.emplace(Key(items_.back()), items_.size() - 1);
+    if (!dirty_) index_.emplace(Hash(items_.back()), items_.size() - 1);
   }
   template <typename... Args>
   Record& emplace_back(Args&&... args) {
     push_back(Record(std::forward<Args>(args)...));
     return items_.back();
+  }
+  void reserve(std::size_t count) {
+    items_.reserve(count);
+    if (!dirty_) index_.reserve(count);
   }
   void clear() {
     items_.clear();
@@ -59,35 +66,44 @@ class RecordList {
   void Reindex() { dirty_ = true; }
 
  protected:
-  std::optional<std::size_t> FindKey(const std::u16string& key) const {
+  // FNV-1a over the case-folded units of the key's parts, a separator between parts.
+  static uint64_t HashPart(uint64_t hash, std::u16string_view text) {
+    for (char16_t c : text) {
+      hash = (hash ^ FoldCaseChar(c)) * 0x100000001B3ull;
+    }
+    return (hash ^ 0xFFFFu) * 0x100000001B3ull;
+  }
+  static constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
+
+  // The first record with this key hash that matches.
+  template <typename Match>
+  std::optional<std::size_t> FindHashed(uint64_t hash, Match&& match) const {
     if (dirty_) Rebuild();
-    auto it = index_.find(key);
-    if (it == index_.end()) return std::nullopt;
-    return it->second;
+    std::optional<std::size_t> first;
+    auto [from, to] = index_.equal_range(hash);
+    for (auto it = from; it != to; ++it)
+      if ((!first || it->second < *first) && match(items_[it->second])) first = it->second;
+    return first;
+  }
+
+  static uint64_t KeyHash(std::u16string_view path) { return HashPart(kHashStart, path); }
+  static uint64_t KeyHash(std::u16string_view folder, std::u16string_view name) {
+    return HashPart(HashPart(kHashStart, folder), name);
   }
 
  private:
-  static std::u16string Key(const PhoneFolderInfo& r) { return FoldCase(r.m_sFolderName); }
-  static std::u16string Key(const PhoneFileInfo& r) { return FileKey(r.m_strFolder, r.m_strName); }
+  static uint64_t Hash(const PhoneFolderInfo& r) { return KeyHash(r.m_sFolderName); }
+  static uint64_t Hash(const PhoneFileInfo& r) { return KeyHash(r.m_strFolder, r.m_strName); }
 
- protected:
-  static std::u16string FileKey(std::u16string_view folder, std::u16string_view name) {
-    std::u16string key = FoldCase(folder);
-    key.push_back(u'\0');
-    key += FoldCase(name);
-    return key;
-  }
-
- private:
   void Rebuild() const {
     index_.clear();
     index_.reserve(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) index_.emplace(Key(items_[i]), i);  // keeps the first
+    for (std::size_t i = 0; i < items_.size(); ++i) index_.emplace(Hash(items_[i]), i);
     dirty_ = false;
   }
 
   std::vector<Record> items_;
-  mutable std::unordered_map<std::u16string, std::size_t> index_;
+  mutable std::unordered_multimap<uint64_t, std::size_t> index_;
   mutable bool dirty_ = false;
 };
 
@@ -95,29 +111,33 @@ class FolderList : public RecordList<PhoneFolderInfo> {
  public:
   // The first folder whose path equals path, ignoring case.
   PhoneFolderInfo* Find(std::u16string_view path) {
-    auto i = FindKey(FoldCase(path));
+    auto i = IndexOf(path);
     return i ? &(*this)[*i] : nullptr;
   }
   const PhoneFolderInfo* Find(std::u16string_view path) const {
-    auto i = FindKey(FoldCase(path));
+    auto i = IndexOf(path);
     return i ? &(*this)[*i] : nullptr;
   }
-  std::optional<std::size_t> IndexOf(std::u16string_view path) const { return FindKey(FoldCase(path)); }
+  std::optional<std::size_t> IndexOf(std::u16string_view path) const {
+    return FindHashed(KeyHash(path), [&](const PhoneFolderInfo& r) { return EqualsNoCase(r.m_sFolderName, path); });
+  }
 };
 
 class FileList : public RecordList<PhoneFileInfo> {
  public:
   // The first file of folder called name, both ignoring case.
   PhoneFileInfo* Find(std::u16string_view folder, std::u16string_view name) {
-    auto i = FindKey(FileKey(folder, name));
+    auto i = IndexOf(folder, name);
     return i ? &(*this)[*i] : nullptr;
   }
   const PhoneFileInfo* Find(std::u16string_view folder, std::u16string_view name) const {
-    auto i = FindKey(FileKey(folder, name));
+    auto i = IndexOf(folder, name);
     return i ? &(*this)[*i] : nullptr;
   }
   std::optional<std::size_t> IndexOf(std::u16string_view folder, std::u16string_view name) const {
-    return FindKey(FileKey(folder, name));
+    return FindHashed(KeyHash(folder, name), [&](const PhoneFileInfo& r) {
+      return EqualsNoCase(r.m_strName, name) && EqualsNoCase(r.m_strFolder, folder);
+    });
   }
 };
 

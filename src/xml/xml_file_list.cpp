@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include "platform/text.hpp"
 
@@ -77,12 +78,57 @@ void ReadFolderAttr(std::u16string_view word, int32_t& attr) {
   else if (word == u"NOSUB") attr = kXmlFolderNoSub;
 }
 
+using Element = XmlListRecord::Element;
+using Attribute = XmlListRecord::Attribute;
+
+Element ElementOf(std::u16string_view name) {
+  if (name == u"<file>") return Element::File;
+  if (name == u"<folder>") return Element::Folder;
+  if (name == u"<audio>") return Element::Audio;
+  return Element::Other;
+}
+
+Attribute AttributeOf(std::u16string_view name) {
+  static constexpr std::pair<std::u16string_view, Attribute> kNames[] = {
+      {u"name", Attribute::Name},         {u"path", Attribute::Path},      {u"created", Attribute::Created},
+      {u"size", Attribute::Size},         {u"drm", Attribute::Drm},        {u"attr", Attribute::Attr},
+      {u"perfomer", Attribute::Performer}, {u"title", Attribute::Title},    {u"album", Attribute::Album},
+      {u"duration", Attribute::Duration}, {u"genre", Attribute::Genre}};
+  for (const auto& [text, code] : kNames)
+    if (name == text) return code;
+  return Attribute::Other;
+}
+
+// Keeps each node's records in the reader's form instead of the wrapper's full ones: a list
+// of many files then costs one string per attribute value and nothing per path.
+class ListParser : public XML_PARSER {
+ public:
+  explicit ListParser(std::vector<XmlListRecord>& records) : records_(records) {}
+
+ protected:
+  void On_Node() override {
+    const std::u16string& name = Get_CurrentName();
+    if (name == u"<#document>") return;
+    const Element element = ElementOf(name);
+    const int count = Get_Attribute_Count();
+    if (count == 0) {
+      records_.push_back({element, Attribute::Other, {}});
+      return;
+    }
+    for (int i = 0; i < count; ++i)
+      records_.push_back({element, AttributeOf(Get_Attribute_Name(i)), TakeAttributeValue(i)});
+  }
+
+ private:
+  std::vector<XmlListRecord>& records_;
+};
+
 // Steps through the node records. Each element takes a fixed number of records, advancing
 // after every one but the last and never past the final record; the final record, taken
 // again when a list ends early, is applied only once, so its value can be moved out.
 class RecordReader {
  public:
-  explicit RecordReader(XmlNodeList& nodes) : nodes_(nodes) {}
+  explicit RecordReader(std::vector<XmlListRecord>& nodes) : nodes_(nodes) {}
 
   template <typename Apply>
   void Take(std::size_t& i, int rounds, Apply&& apply) {
@@ -98,46 +144,46 @@ class RecordReader {
 
   void File(std::size_t& i, XML_FILE_ITEM& item, int rounds, bool backslashPath) {
     item.m_nType = kXmlItemFile;
-    Take(i, rounds, [&](XmlNodeRecord& r) {
-      const std::u16string& name = r.m_strAttrName;
-      if (name == u"name") {
-        item.m_strName = std::move(r.m_strAttrValue);
-      } else if (name == u"path") {
-        item.m_strPath = std::move(r.m_strAttrValue);
-        if (backslashPath)
-          for (char16_t& c : item.m_strPath)
-            if (c == u'/') c = u'\\';
-      } else if (name == u"created") {
-        item.m_tCreated = CreatedTime(r.m_strAttrValue);
-      } else if (name == u"size") {
-        item.m_nSize = ParseLeadingInt(r.m_strAttrValue);
-      } else if (name == u"drm") {
-        ReadDrm(r.m_strAttrValue, item.m_nDrm);
+    Take(i, rounds, [&](XmlListRecord& r) {
+      switch (r.attribute) {
+        case Attribute::Name: item.m_strName = std::move(r.value); break;
+        case Attribute::Path:
+          item.m_strPath = std::move(r.value);
+          if (backslashPath)
+            for (char16_t& c : item.m_strPath)
+              if (c == u'/') c = u'\\';
+          break;
+        case Attribute::Created: item.m_tCreated = CreatedTime(r.value); break;
+        case Attribute::Size: item.m_nSize = ParseLeadingInt(r.value); break;
+        case Attribute::Drm: ReadDrm(r.value, item.m_nDrm); break;
+        default: break;
       }
     });
   }
 
   void Folder(std::size_t& i, XML_FILE_ITEM& item) {
     item.m_nType = kXmlItemFolder;
-    Take(i, 3, [&](XmlNodeRecord& r) {
-      if (r.m_strAttrName == u"name") item.m_strName = std::move(r.m_strAttrValue);
-      else if (r.m_strAttrName == u"attr") ReadFolderAttr(r.m_strAttrValue, item.m_nAttr);
+    Take(i, 3, [&](XmlListRecord& r) {
+      if (r.attribute == Attribute::Name) item.m_strName = std::move(r.value);
+      else if (r.attribute == Attribute::Attr) ReadFolderAttr(r.value, item.m_nAttr);
     });
   }
 
   void Audio(std::size_t& i, XML_FILE_ITEM& item) {
-    Take(i, 5, [&](XmlNodeRecord& r) {
-      const std::u16string& name = r.m_strAttrName;
-      if (name == u"perfomer") item.m_strPerformer = std::move(r.m_strAttrValue);
-      else if (name == u"title") item.m_strTitle = std::move(r.m_strAttrValue);
-      else if (name == u"album") item.m_strAlbum = std::move(r.m_strAttrValue);
-      else if (name == u"duration") item.m_nDuration = ParseLeadingInt(r.m_strAttrValue);
-      else if (name == u"genre") item.m_strGenre = std::move(r.m_strAttrValue);
+    Take(i, 5, [&](XmlListRecord& r) {
+      switch (r.attribute) {
+        case Attribute::Performer: item.m_strPerformer = std::move(r.value); break;
+        case Attribute::Title: item.m_strTitle = std::move(r.value); break;
+        case Attribute::Album: item.m_strAlbum = std::move(r.value); break;
+        case Attribute::Duration: item.m_nDuration = ParseLeadingInt(r.value); break;
+        case Attribute::Genre: item.m_strGenre = std::move(r.value); break;
+        default: break;
+      }
     });
   }
 
  private:
-  XmlNodeList& nodes_;
+  std::vector<XmlListRecord>& nodes_;
 };
 
 }  // namespace
@@ -149,9 +195,9 @@ uint32_t CXmlFileList::ParseCreated(std::u16string_view text) {
 
 int CXmlFileList::Load(std::u16string_view path) {
   m_Nodes.clear();
-  XML_PARSER parser;
+  ListParser parser(m_Nodes);
   parser.Set_Limits(m_limits);
-  const bool loaded = parser.Load_From_File(path, &m_Nodes);
+  const bool loaded = parser.Load_From_File(path, nullptr);
   m_strLastError = parser.Get_LastError();
   m_strErrorDetail = parser.Get_LoadErrorDetail();
   return loaded ? 1 : 0;
@@ -163,18 +209,18 @@ int CXmlFileList::ParseFolderList(XmlFileItems& items) {
   tzset();
   RecordReader reader(m_Nodes);
   for (std::size_t i = 0; i < n; ++i) {
-    const std::u16string& element = m_Nodes[i].m_strName;
-    if (element == u"<file>") {
+    const Element element = m_Nodes[i].element;
+    if (element == Element::File) {
       XML_FILE_ITEM item;
       reader.File(i, item, 4, false);
       items.push_back(std::move(item));
-    } else if (element == u"<folder>") {
+    } else if (element == Element::Folder) {
       XML_FILE_ITEM item;
       reader.Folder(i, item);
       items.push_back(std::move(item));
     }
   }
-  XmlNodeList().swap(m_Nodes);
+  std::vector<XmlListRecord>().swap(m_Nodes);
   return 1;
 }
 
@@ -184,8 +230,8 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
   tzset();
   RecordReader reader(m_Nodes);
   for (std::size_t i = 0; i < n; ++i) {
-    const std::u16string& element = m_Nodes[i].m_strName;
-    if (element == u"<file>") {
+    const Element element = m_Nodes[i].element;
+    if (element == Element::File) {
       XML_FILE_ITEM item;
       reader.File(i, item, 5, true);
       if (i + 1 >= n) {
@@ -195,19 +241,19 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
         items.push_back(std::move(item));
         continue;
       }
-      const std::u16string& next = m_Nodes[i + 1].m_strName;
-      if (next == u"<file>") continue;  // a file without tags is dropped; the next starts here
+      const Element next = m_Nodes[i + 1].element;
+      if (next == Element::File) continue;  // a file without tags is dropped; the next starts here
       ++i;
-      if (next == u"<audio>") reader.Audio(i, item);
+      if (next == Element::Audio) reader.Audio(i, item);
       // Any other element: the file goes in without tags and that record is used up.
       items.push_back(std::move(item));
-    } else if (element == u"<folder>") {
+    } else if (element == Element::Folder) {
       XML_FILE_ITEM item;
       reader.Folder(i, item);
       items.push_back(std::move(item));
     }
   }
-  XmlNodeList().swap(m_Nodes);
+  std::vector<XmlListRecord>().swap(m_Nodes);
   return 1;
 }
 

@@ -50,6 +50,16 @@ struct XML_FILE_ITEM {
 
 using XmlFileItems = std::vector<XML_FILE_ITEM>;
 
+// A node record as the reader keeps it: of the wrapper's fields only the three it reads,
+// the element and attribute names as codes (the names it knows, or "other").
+struct XmlListRecord {
+  enum class Element : uint8_t { Other, File, Folder, Audio };
+  enum class Attribute : uint8_t { Other, Name, Path, Created, Size, Drm, Attr, Performer, Title, Album, Duration, Genre };
+  Element element = Element::Other;
+  Attribute attribute = Attribute::Other;
+  std::u16string value;
+};
+
 class CXmlFileList {
  public:
   // Loads the list document at the local path (the TempXML work file), replacing any node
@@ -65,7 +75,6 @@ class CXmlFileList {
   // second 0-59) or the time does not fit 32 bits.
   static uint32_t ParseCreated(std::u16string_view text);
 
-  const XmlNodeList& Nodes() const { return m_Nodes; }
   // The wrapper's last error and its detail from the last Load.
   const std::u16string& LastError() const { return m_strLastError; }
   const std::u16string& LastErrorDetail() const { return m_strErrorDetail; }
@@ -74,7 +83,7 @@ class CXmlFileList {
   void SetLimits(const XmlLimits& limits) { m_limits = limits; }
 
  private:
-  XmlNodeList m_Nodes;
+  std::vector<XmlListRecord> m_Nodes;
   XmlLimits m_limits;
   std::u16string m_strLastError;
   std::u16string m_strErrorDetail;

@@ -91,6 +91,9 @@ class XML_PARSER {
   virtual void On_Node();
   // The list the running load appends to.
   XmlNodeList* Records() const { return m_pRecords; }
+  // Moves the value of the current node's attribute at index (0 to count - 1) out, for a
+  // handler that keeps it; the getter gives the empty string for it afterwards.
+  std::u16string TakeAttributeValue(int index) { return std::move(m_AttrValues[static_cast<std::size_t>(index)]); }
 
  private:
   bool Load(const char* data, std::size_t size, bool ignoreDeclaredEncoding);
