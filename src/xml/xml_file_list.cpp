@@ -30,18 +30,24 @@ long UtcOffsetAt(int64_t t) {
 
 // The local date and time as seconds since 1970, the zone's daylight saving rules deciding
 // the offset, as mktime with tm_isdst = -1 gives it. mktime re-reads the zone file on every
-// call when TZ is unset, which costs more than the whole parse of a large list; the offset
-// lookup here only needs localtime_r. Days past the month's end roll into the next month.
-// The caller has run tzset().
+// call when TZ is unset, which costs more than the whole parse of a large list, so it is only
+// asked within a day of a change of offset (where the skipped and repeated hours are its
+// choice); elsewhere the one offset of the day applies. Days past the month's end roll into
+// the next month. The caller has run tzset().
 int64_t ComposeLocalTime(int year, int month, int day, int hour, int minute, int second) {
   const int64_t asUtc =
       (DaysFromCivil(year, month, 1) + (day - 1)) * 86400 + hour * 3600 + minute * 60 + second;
-  const int64_t first = asUtc - UtcOffsetAt(asUtc);
-  const long offset = UtcOffsetAt(first);
-  const int64_t secondGuess = asUtc - offset;
-  // Near a change of offset the first guess may sit on the other side of it.
-  if (secondGuess != first && UtcOffsetAt(secondGuess) == offset) return secondGuess;
-  return first;
+  const long before = UtcOffsetAt(asUtc - 86400);
+  if (before == UtcOffsetAt(asUtc + 86400) && before == UtcOffsetAt(asUtc - before)) return asUtc - before;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&tm));
 }
 
 int Field(std::u16string_view text, std::size_t pos, std::size_t length) {
