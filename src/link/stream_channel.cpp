@@ -166,9 +166,10 @@ class StreamChannel : public Channel {
   // Reads what the descriptor holds; waits up to waitMs when it holds nothing. False when the
   // wait ended without bytes.
   bool Pump(int waitMs) {
-    // A read that did not fill the buffer most likely emptied the descriptor: wait first
-    // rather than spend a read on learning that.
-    bool pollFirst = drained_ && waitMs > 0;
+    // With no frame begun, the next bytes are an answer still to be made on the other side:
+    // wait first rather than spend a read on learning that. Within a frame the rest is on
+    // its way or already here (a terminal hands it over a few KiB per read), so read at once.
+    bool pollFirst = decoder_.Buffered() == 0 && waitMs > 0;
     for (;;) {
       if (pollFirst) {
         pollFirst = false;
@@ -178,10 +179,8 @@ class StreamChannel : public Channel {
       ssize_t n = ::read(fd_.Get(), rx_.data(), rx_.size());
       if (n > 0) {
         decoder_.Feed({rx_.data(), static_cast<std::size_t>(n)});
-        drained_ = static_cast<std::size_t>(n) < rx_.size();
         return true;
       }
-      drained_ = false;
       if (n == 0) {
         LinkDown("end of stream");
         return false;
@@ -251,7 +250,6 @@ class StreamChannel : public Channel {
   std::string name_;
   bool socket_ = false;
   bool down_ = false;
-  bool drained_ = false;
   uint8_t expectedSeq_ = 0;
   uint8_t controlSeq_ = 0;
   uint64_t reportedSkipped_ = 0;

@@ -4,10 +4,15 @@
 // into the served file at their offsets as they arrive, so that a file cut off by a lost
 // link stays on the phone at the length received and a resumed download continues it.
 // The phone keeps no state between requests: each request names the file and the offset.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "link/serial_port.hpp"
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
 #include "phonesim/transfer_paths.hpp"
@@ -61,10 +66,12 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
                    uint32_t offset, uint32_t counter) {
   auto path = MapPhonePath(phone, folder, name);
   if (!path) return phone.Answer(request, kBadRequest);
-  std::error_code ec;
-  if (!fs::is_regular_file(*path, ec)) return phone.Answer(request, kNoFile);
-  uint64_t size = fs::file_size(*path, ec);
-  if (ec || size > UINT32_MAX) return phone.Answer(request, kIoError);
+  // One open, one status and one positioned read per piece: a large copy asks for thousands.
+  kiv::UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > UINT32_MAX) return phone.Answer(request, kIoError);
   if (offset > size) return phone.Answer(request, kBadRequest);
 
   BodyWriter head;
@@ -82,12 +89,9 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   Packet answer = phone.Answer(request, kOk);
   answer.body = head.Take();
   answer.body.resize(fields + piece);
-  if (piece) {
-    File f = OpenFile(*path, "rb");
-    if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
-        std::fread(answer.body.data() + fields, 1, piece, f.get()) != piece)
-      return phone.Answer(request, kIoError);
-  }
+  if (piece && ::pread(fd.Get(), answer.body.data() + fields, piece, static_cast<off_t>(offset)) !=
+                   static_cast<ssize_t>(piece))
+    return phone.Answer(request, kIoError);
   if (offset + piece >= size) answer.code = kLastPieceCode;
   return answer;
 }
