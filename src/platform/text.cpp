@@ -7,7 +7,6 @@
 #include <mutex>
 
 namespace kiv {
-namespace {
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -27,15 +26,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-void AppendU16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
+namespace {
+
 
 // Decodes one code point at text[i]; lone surrogates decode as U+FFFD.
 char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
@@ -99,18 +91,23 @@ const char* LocaleCharset() {
 
 }  // namespace
 
-std::u16string Utf8ToU16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+void AssignUtf8(std::string_view text, std::u16string& out) {
+  // Never more UTF-16 units than bytes; written by index, then cut to what was written.
+  out.resize(text.size());
+  char16_t* dst = out.data();
+  std::size_t n = 0;
   std::size_t i = 0;
   while (i < text.size()) {
     auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t trail = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 4;
+    if (lead < 0x80) {
+      dst[n++] = lead;
+      ++i;
+      continue;
+    }
+    std::size_t trail = (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 4;
     char32_t cp = 0xFFFD;
     std::size_t used = 1;
-    if (trail == 0) {
-      cp = lead;
-    } else if (trail < 4 && i + trail < text.size()) {
+    if (trail < 4 && i + trail < text.size()) {
       char32_t v = lead & (0x3F >> trail);
       bool ok = true;
       for (std::size_t k = 1; ok && k <= trail; ++k) {
@@ -124,8 +121,21 @@ std::u16string Utf8ToU16(std::string_view text) {
       }
     }
     i += used;
-    AppendU16(out, cp);
+    // A four-byte sequence gives two units: never more than the bytes it took.
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      dst[n++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+      dst[n++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      dst[n++] = static_cast<char16_t>(cp);
+    }
   }
+  out.resize(n);
+}
+
+std::u16string Utf8ToU16(std::string_view text) {
+  std::u16string out;
+  AssignUtf8(text, out);
   return out;
 }
 

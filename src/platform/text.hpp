@@ -9,6 +9,10 @@
 namespace kiv {
 
 std::u16string Utf8ToU16(std::string_view text);
+// The same into out, reusing its storage.
+void AssignUtf8(std::string_view text, std::u16string& out);
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
 std::string U16ToUtf8(std::u16string_view text);
 
 // The process locale's character set ("ANSI code page"); unmapped characters become '?'.

@@ -1,9 +1,13 @@
 #include "xml/xml_file_list.hpp"
 
+#include <algorithm>
+#include <array>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 #include <utility>
 
+#include "filemanager/local_names.hpp"
 #include "platform/text.hpp"
 
 namespace kiv {
@@ -28,34 +32,53 @@ long UtcOffsetAt(int64_t t) {
   return local.tm_gmtoff;
 }
 
-// The local date and time as seconds since 1970, the zone's daylight saving rules deciding
-// the offset, as mktime with tm_isdst = -1 gives it. mktime re-reads the zone file on every
-// call when TZ is unset, which costs more than the whole parse of a large list, so it is only
-// asked within a day of a change of offset (where the skipped and repeated hours are its
-// choice); elsewhere the one offset of the day applies. Days past the month's end roll into
-// the next month. The caller has run tzset().
-int64_t ComposeLocalTime(int year, int month, int day, int hour, int minute, int second) {
-  const int64_t asUtc =
-      (DaysFromCivil(year, month, 1) + (day - 1)) * 86400 + hour * 3600 + minute * 60 + second;
-  const long before = UtcOffsetAt(asUtc - 86400);
-  if (before == UtcOffsetAt(asUtc + 86400) && before == UtcOffsetAt(asUtc - before)) return asUtc - before;
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&tm));
-}
+// Local dates and times as seconds since 1970, the zone's daylight saving rules deciding the
+// offset, as mktime with tm_isdst = -1 gives them. mktime re-reads the zone file on every
+// call when TZ is unset, which costs more than the whole parse of a large list, and even
+// localtime_r costs more than the rest of an item; so the offset is looked up once per
+// calendar day and used for the whole day while it holds from the day before to the day
+// after. Days near a change of offset go to mktime, whose choice decides the skipped and
+// repeated hours. Made for one parse: it runs tzset() so that the zone of the moment applies.
+class LocalClock {
+ public:
+  LocalClock() { tzset(); }
+
+  // Days past the month's end roll into the next month.
+  int64_t Compose(int year, int month, int day, int hour, int minute, int second) {
+    const int64_t dayNumber = DaysFromCivil(year, month, 1) + (day - 1);
+    const int64_t asUtc = dayNumber * 86400 + hour * 3600 + minute * 60 + second;
+    Day& known = days_[static_cast<std::size_t>(dayNumber) % days_.size()];
+    if (known.number != dayNumber) {
+      const long before = UtcOffsetAt((dayNumber - 1) * 86400);
+      known = {dayNumber, before, before == UtcOffsetAt((dayNumber + 2) * 86400)};
+    }
+    if (known.steady) return asUtc - known.offset;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&tm));
+  }
+
+ private:
+  struct Day {
+    int64_t number = -1;  // days since 1970; the dates read are never earlier
+    long offset = 0;
+    bool steady = false;  // the same offset a day before and a day after
+  };
+  std::array<Day, 64> days_{};
+};
 
 int Field(std::u16string_view text, std::size_t pos, std::size_t length) {
   if (pos >= text.size()) return 0;
   return ParseLeadingInt(text.substr(pos, length));
 }
 
-uint32_t CreatedTime(std::u16string_view text) {
+uint32_t CreatedTime(std::u16string_view text, LocalClock& clock) {
   if (ParseLeadingInt(text) == 0) return Now();
   const int year = Field(text, 0, 4);
   const int month = Field(text, 4, 2);
@@ -65,7 +88,7 @@ uint32_t CreatedTime(std::u16string_view text) {
   const int minute = Field(text, 11, 2);
   const int second = Field(text, 13, 2);
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return Now();
-  const int64_t t = ComposeLocalTime(year, month, day, hour, minute, second);
+  const int64_t t = clock.Compose(year, month, day, hour, minute, second);
   if (t < 0 || t > std::numeric_limits<uint32_t>::max()) return Now();
   return static_cast<uint32_t>(t);
 }
@@ -106,42 +129,51 @@ Attribute AttributeOf(std::u16string_view name) {
 }
 
 // Keeps each node's records in the reader's form instead of the wrapper's full ones: a list
-// of many files then costs one string per attribute value and nothing per path.
+// of many files then costs no allocation per record, and its values share one text.
 class ListParser : public XML_PARSER {
  public:
-  explicit ListParser(std::vector<XmlListRecord>& records) : records_(records) {}
+  ListParser(std::vector<XmlListRecord>& records, std::u16string& values, std::size_t& elements)
+      : records_(records), values_(values), elements_(elements) {}
 
  protected:
   void On_Node() override {
     const std::u16string& name = Get_CurrentName();
     if (name == u"<#document>") return;
     const Element element = ElementOf(name);
+    if (element == Element::File || element == Element::Folder) ++elements_;
     const int count = Get_Attribute_Count();
     if (count == 0) {
-      records_.push_back({element, Attribute::Other, {}});
+      records_.push_back({element, Attribute::Other, 0, 0});
       return;
     }
-    for (int i = 0; i < count; ++i)
-      records_.push_back({element, AttributeOf(Get_Attribute_Name(i)), TakeAttributeValue(i)});
+    for (int i = 0; i < count; ++i) {
+      const std::u16string& value = Get_Attribute_Value(i);
+      records_.push_back({element, AttributeOf(Get_Attribute_Name(i)), static_cast<uint32_t>(values_.size()),
+                          static_cast<uint32_t>(value.size())});
+      values_.append(value);
+    }
   }
 
  private:
   std::vector<XmlListRecord>& records_;
+  std::u16string& values_;
+  std::size_t& elements_;
 };
 
 // Steps through the node records. Each element takes a fixed number of records, advancing
 // after every one but the last and never past the final record; the final record, taken
-// again when a list ends early, is applied only once, so its value can be moved out.
+// again when a list ends early, is applied only once.
 class RecordReader {
  public:
-  explicit RecordReader(std::vector<XmlListRecord>& nodes) : nodes_(nodes) {}
+  RecordReader(const std::vector<XmlListRecord>& nodes, std::u16string_view values) : nodes_(nodes), values_(values) {}
 
   template <typename Apply>
   void Take(std::size_t& i, int rounds, Apply&& apply) {
     std::size_t applied = std::numeric_limits<std::size_t>::max();
     for (int round = 0; round < rounds; ++round) {
       if (i != applied) {
-        apply(nodes_[i]);
+        const XmlListRecord& r = nodes_[i];
+        apply(r.attribute, values_.substr(r.offset, r.length));
         applied = i;
       }
       if (round < rounds - 1 && i + 1 < nodes_.size()) ++i;
@@ -150,18 +182,18 @@ class RecordReader {
 
   void File(std::size_t& i, XML_FILE_ITEM& item, int rounds, bool backslashPath) {
     item.m_nType = kXmlItemFile;
-    Take(i, rounds, [&](XmlListRecord& r) {
-      switch (r.attribute) {
-        case Attribute::Name: item.m_strName = std::move(r.value); break;
+    Take(i, rounds, [&](Attribute attribute, std::u16string_view value) {
+      switch (attribute) {
+        case Attribute::Name: item.m_strName.assign(value); break;
         case Attribute::Path:
-          item.m_strPath = std::move(r.value);
+          item.m_strPath.assign(value);
           if (backslashPath)
             for (char16_t& c : item.m_strPath)
               if (c == u'/') c = u'\\';
           break;
-        case Attribute::Created: item.m_tCreated = CreatedTime(r.value); break;
-        case Attribute::Size: item.m_nSize = ParseLeadingInt(r.value); break;
-        case Attribute::Drm: ReadDrm(r.value, item.m_nDrm); break;
+        case Attribute::Created: item.m_tCreated = CreatedTime(value, clock_); break;
+        case Attribute::Size: item.m_nSize = ParseLeadingInt(value); break;
+        case Attribute::Drm: ReadDrm(value, item.m_nDrm); break;
         default: break;
       }
     });
@@ -169,72 +201,96 @@ class RecordReader {
 
   void Folder(std::size_t& i, XML_FILE_ITEM& item) {
     item.m_nType = kXmlItemFolder;
-    Take(i, 3, [&](XmlListRecord& r) {
-      if (r.attribute == Attribute::Name) item.m_strName = std::move(r.value);
-      else if (r.attribute == Attribute::Attr) ReadFolderAttr(r.value, item.m_nAttr);
+    Take(i, 3, [&](Attribute attribute, std::u16string_view value) {
+      if (attribute == Attribute::Name) item.m_strName.assign(value);
+      else if (attribute == Attribute::Attr) ReadFolderAttr(value, item.m_nAttr);
     });
   }
 
   void Audio(std::size_t& i, XML_FILE_ITEM& item) {
-    Take(i, 5, [&](XmlListRecord& r) {
-      switch (r.attribute) {
-        case Attribute::Performer: item.m_strPerformer = std::move(r.value); break;
-        case Attribute::Title: item.m_strTitle = std::move(r.value); break;
-        case Attribute::Album: item.m_strAlbum = std::move(r.value); break;
-        case Attribute::Duration: item.m_nDuration = ParseLeadingInt(r.value); break;
-        case Attribute::Genre: item.m_strGenre = std::move(r.value); break;
+    Take(i, 5, [&](Attribute attribute, std::u16string_view value) {
+      switch (attribute) {
+        case Attribute::Performer: item.m_strPerformer.assign(value); break;
+        case Attribute::Title: item.m_strTitle.assign(value); break;
+        case Attribute::Album: item.m_strAlbum.assign(value); break;
+        case Attribute::Duration: item.m_nDuration = ParseLeadingInt(value); break;
+        case Attribute::Genre: item.m_strGenre.assign(value); break;
         default: break;
       }
     });
   }
 
  private:
-  std::vector<XmlListRecord>& nodes_;
+  const std::vector<XmlListRecord>& nodes_;
+  std::u16string_view values_;
+  LocalClock clock_;
 };
+
+// Room for more items in one step, growing at least geometrically so that many small lists
+// appended to one vector never copy it over and over.
+void MakeRoom(XmlFileItems& items, std::size_t more) {
+  const std::size_t needed = items.size() + more;
+  if (needed > items.capacity()) items.reserve(std::max(needed, 2 * items.capacity()));
+}
 
 }  // namespace
 
 uint32_t CXmlFileList::ParseCreated(std::u16string_view text) {
-  tzset();
-  return CreatedTime(text);
+  LocalClock clock;
+  return CreatedTime(text, clock);
 }
 
 int CXmlFileList::Load(std::u16string_view path) {
-  m_Nodes.clear();
-  ListParser parser(m_Nodes);
+  Release();
+  // A list of files takes about one record per 20 bytes and holds half a value unit per
+  // byte: room made at once spares copying the records and values as they grow.
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(LocalPath(path), ec);
+  if (!ec && bytes <= m_limits.maxBytes) {
+    m_Nodes.reserve(static_cast<std::size_t>(bytes / 16));
+    m_strValues.reserve(static_cast<std::size_t>(bytes / 2));
+  }
+  ListParser parser(m_Nodes, m_strValues, m_nElements);
   parser.Set_Limits(m_limits);
   const bool loaded = parser.Load_From_File(path, nullptr);
+  if (!loaded) Release();  // the nodes read before the fault
   m_strLastError = parser.Get_LastError();
   m_strErrorDetail = parser.Get_LoadErrorDetail();
   return loaded ? 1 : 0;
 }
 
+void CXmlFileList::Release() {
+  std::vector<XmlListRecord>().swap(m_Nodes);
+  std::u16string().swap(m_strValues);
+  m_nElements = 0;
+}
+
 int CXmlFileList::ParseFolderList(XmlFileItems& items) {
+  MakeRoom(items, m_nElements);
+  return VisitFolderList([&](XML_FILE_ITEM& item) { items.push_back(std::move(item)); });
+}
+
+int CXmlFileList::VisitFolderList(const std::function<void(XML_FILE_ITEM&)>& visit) {
   const std::size_t n = m_Nodes.size();
   if (n == 0) return 0;
-  tzset();
-  RecordReader reader(m_Nodes);
+  RecordReader reader(m_Nodes, m_strValues);
   for (std::size_t i = 0; i < n; ++i) {
     const Element element = m_Nodes[i].element;
-    if (element == Element::File) {
-      XML_FILE_ITEM item;
-      reader.File(i, item, 4, false);
-      items.push_back(std::move(item));
-    } else if (element == Element::Folder) {
-      XML_FILE_ITEM item;
-      reader.Folder(i, item);
-      items.push_back(std::move(item));
-    }
+    if (element != Element::File && element != Element::Folder) continue;
+    XML_FILE_ITEM item;
+    if (element == Element::File) reader.File(i, item, 4, false);
+    else reader.Folder(i, item);
+    visit(item);
   }
-  std::vector<XmlListRecord>().swap(m_Nodes);
+  Release();
   return 1;
 }
 
 int CXmlFileList::ParseSoundList(XmlFileItems& items) {
   const std::size_t n = m_Nodes.size();
   if (n == 0) return 0;
-  tzset();
-  RecordReader reader(m_Nodes);
+  RecordReader reader(m_Nodes, m_strValues);
+  MakeRoom(items, m_nElements);
   for (std::size_t i = 0; i < n; ++i) {
     const Element element = m_Nodes[i].element;
     if (element == Element::File) {
@@ -259,7 +315,7 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
       items.push_back(std::move(item));
     }
   }
-  std::vector<XmlListRecord>().swap(m_Nodes);
+  Release();
   return 1;
 }
 

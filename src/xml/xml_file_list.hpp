@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,13 +52,15 @@ struct XML_FILE_ITEM {
 using XmlFileItems = std::vector<XML_FILE_ITEM>;
 
 // A node record as the reader keeps it: of the wrapper's fields only the three it reads,
-// the element and attribute names as codes (the names it knows, or "other").
+// the element and attribute names as codes (the names it knows, or "other"), the value as a
+// place in the list's one text of all values.
 struct XmlListRecord {
   enum class Element : uint8_t { Other, File, Folder, Audio };
   enum class Attribute : uint8_t { Other, Name, Path, Created, Size, Drm, Attr, Performer, Title, Album, Duration, Genre };
   Element element = Element::Other;
   Attribute attribute = Attribute::Other;
-  std::u16string value;
+  uint32_t offset = 0;  // into the values text
+  uint32_t length = 0;
 };
 
 class CXmlFileList {
@@ -68,6 +71,12 @@ class CXmlFileList {
   // Append the items of a folder list or a sound list to items, in document order, and
   // free the node records. 0, with items and records untouched, when no records are held.
   int ParseFolderList(XmlFileItems& items);
+  // The folder list's items one at a time, in the same order, without keeping them: a large
+  // folder then never holds all its items at once. visit may move what it keeps out of the
+  // item. 0, and no visit, when no records are held.
+  int VisitFolderList(const std::function<void(XML_FILE_ITEM&)>& visit);
+  // File and folder elements among the records held: the items a folder list will give.
+  std::size_t ElementCount() const { return m_nElements; }
   int ParseSoundList(XmlFileItems& items);
 
   // A "created" value "YYYYMMDD?hhmmss" as local time; the current time when it reads as 0,
@@ -83,7 +92,11 @@ class CXmlFileList {
   void SetLimits(const XmlLimits& limits) { m_limits = limits; }
 
  private:
+  void Release();  // drops the records and their values
+
   std::vector<XmlListRecord> m_Nodes;
+  std::u16string m_strValues;   // the records' values, one after another
+  std::size_t m_nElements = 0;  // file and folder elements among the records
   XmlLimits m_limits;
   std::u16string m_strLastError;
   std::u16string m_strErrorDetail;

@@ -3,9 +3,12 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/SAX2.h>
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <cstdint>
+#include <utility>
 #include <fstream>
 #include <mutex>
 
@@ -30,71 +33,8 @@ std::string_view View(const xmlChar* text) {
   return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
-// Counts nodes and nesting while libxml2 parses, and stops the parser at the first limit
-// crossed, before the tree grows any further.
-struct LoadGuard {
-  XmlLimits limits;
-  std::size_t nodes = 0;
-  int depth = 0;
-  std::string overLimit;  // non-empty once a limit stopped the parse
-  startElementNsSAX2Func startElement = nullptr;
-  endElementNsSAX2Func endElement = nullptr;
-  commentSAXFunc comment = nullptr;
-  cdataBlockSAXFunc cdataBlock = nullptr;
-  processingInstructionSAXFunc processingInstruction = nullptr;
-  referenceSAXFunc reference = nullptr;
-
-  static LoadGuard& Of(void* ctx) {
-    return *static_cast<LoadGuard*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
-  }
-  bool Stop(void* ctx, std::string why) {
-    if (overLimit.empty()) overLimit = std::move(why);
-    xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
-    return false;
-  }
-  bool Count(void* ctx, std::size_t n) {
-    nodes += n;
-    if (nodes > limits.maxNodes) return Stop(ctx, "more than " + std::to_string(limits.maxNodes) + " nodes");
-    return true;
-  }
-};
-
-void GuardStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
-                       int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int nbDefaulted,
-                       const xmlChar** attributes) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  if (++guard.depth > guard.limits.maxDepth) {
-    guard.Stop(ctx, "elements nested deeper than " + std::to_string(guard.limits.maxDepth));
-    return;
-  }
-  if (!guard.Count(ctx, 1 + static_cast<std::size_t>(nbAttributes) + static_cast<std::size_t>(nbNamespaces))) return;
-  guard.startElement(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted, attributes);
-}
-
-void GuardEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  --guard.depth;
-  guard.endElement(ctx, localname, prefix, uri);
-}
-
-void GuardComment(void* ctx, const xmlChar* value) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  if (guard.Count(ctx, 1)) guard.comment(ctx, value);
-}
-
-void GuardCdata(void* ctx, const xmlChar* value, int len) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  if (guard.Count(ctx, 1)) guard.cdataBlock(ctx, value, len);
-}
-
-void GuardProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  if (guard.Count(ctx, 1)) guard.processingInstruction(ctx, target, data);
-}
-
-void GuardReference(void* ctx, const xmlChar* name) {
-  LoadGuard& guard = LoadGuard::Of(ctx);
-  if (guard.Count(ctx, 1)) guard.reference(ctx, name);
+std::string_view View(const xmlChar* text, int length) {
+  return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
 }
 
 void InitLibxml() {
@@ -102,31 +42,198 @@ void InitLibxml() {
   std::call_once(once, [] { xmlInitParser(); });
 }
 
-bool IsBlank(const xmlChar* text) {
-  if (!text) return true;
-  for (; *text; ++text)
-    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+bool IsBlank(std::string_view text) {
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
   return true;
 }
 
-// An attribute's value as written: text pieces joined, an entity reference kept as
-// "&name;" instead of being expanded.
-std::u16string AttributeValue(const xmlAttr* attr) {
-  const xmlNode* child = attr->children;
-  if (!child) return {};
-  if (!child->next && child->type == XML_TEXT_NODE) return Utf8ToU16(View(child->content));
-  std::string value;
-  for (; child; child = child->next) {
-    if (child->type == XML_ENTITY_REF_NODE) {
-      value.append("&").append(View(child->name)).append(";");
-    } else {
-      value.append(View(child->content));
-    }
+// A character reference's code ("#65", "#x41"); 0 when it is not one.
+uint32_t CharacterReference(std::string_view ref) {
+  if (ref.size() < 2 || ref[0] != '#') return 0;
+  const bool hex = ref[1] == 'x';
+  std::string_view digits = ref.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8) return 0;
+  uint32_t code = 0;
+  for (char c : digits) {
+    int d = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10 : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (d < 0) return 0;
+    code = code * (hex ? 16 : 10) + static_cast<uint32_t>(d);
   }
-  return Utf8ToU16(value);
+  return code <= 0x10FFFF ? code : 0;
+}
+
+char PredefinedEntity(std::string_view name) {
+  if (name == "lt") return '<';
+  if (name == "gt") return '>';
+  if (name == "amp") return '&';
+  if (name == "apos") return '\'';
+  if (name == "quot") return '"';
+  return 0;
+}
+
+// An attribute's value as written, an entity reference kept as "&name;" instead of being
+// expanded. Without entity substitution libxml2 hands over a value that holds a reference as
+// its own NUL-terminated copy, with references kept and a literal ampersand written "&#38;";
+// any other value is a slice of the input, ending at its quote.
+void AssignAttributeValue(const xmlChar* value, const xmlChar* end, std::u16string& out) {
+  std::string_view raw(reinterpret_cast<const char*>(value), static_cast<std::size_t>(end - value));
+  if (*end != 0 || raw.find('&') == std::string_view::npos) return AssignUtf8(raw, out);
+  std::string decoded;
+  decoded.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size();) {
+    const std::size_t amp = raw.find('&', i);
+    decoded.append(raw.substr(i, amp - i));
+    if (amp == std::string_view::npos) break;
+    const std::size_t semi = raw.find(';', amp);
+    if (semi == std::string_view::npos) {
+      decoded.append(raw.substr(amp));
+      break;
+    }
+    const std::string_view ref = raw.substr(amp + 1, semi - amp - 1);
+    if (uint32_t code = CharacterReference(ref)) AppendUtf8(decoded, code);
+    else if (char c = PredefinedEntity(ref)) decoded += c;
+    else decoded.append(raw.substr(amp, semi - amp + 1));
+    i = semi + 1;
+  }
+  AssignUtf8(decoded, out);
 }
 
 }  // namespace
+
+// Reads a document from libxml2's SAX callbacks and hands every node to the parser as it
+// comes, while counting nodes and nesting and stopping at the first limit crossed. The
+// content of an entity is parsed by libxml2 in a context of its own, on the first
+// reference; those callbacks go to libxml2's own tree builders, so the entity keeps its
+// content and is not parsed again for every later reference.
+struct XML_PARSER::Events {
+  enum class Pending { None, Text, Cdata };
+
+  Events(XML_PARSER& p, xmlParserCtxtPtr context, const XmlLimits& l) : parser(p), main(context), limits(l) {}
+
+  XML_PARSER& parser;
+  xmlParserCtxtPtr main;
+  xmlSAXHandler builders{};  // libxml2's handlers as the context came, for entity content
+  XmlLimits limits;
+  std::size_t nodes = 0;
+  int depth = 0;
+  std::string overLimit;  // non-empty once a limit stopped the parse
+  // Character data not yet visited: libxml2 hands a text over in pieces, and adjacent CDATA
+  // sections make one node.
+  std::string text;
+  Pending pending = Pending::None;
+  std::u16string leafText;
+
+  static Events& Of(void* ctx) { return *static_cast<Events*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+
+  void Stop(void* ctx, std::string why) {
+    if (overLimit.empty()) overLimit = std::move(why);
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
+    if (ctx != main) xmlStopParser(main);
+  }
+  bool Count(void* ctx, std::size_t n) {
+    nodes += n;
+    if (nodes <= limits.maxNodes) return true;
+    Stop(ctx, "more than " + std::to_string(limits.maxNodes) + " nodes");
+    return false;
+  }
+  void Flush() {
+    const Pending kind = std::exchange(pending, Pending::None);
+    if (kind == Pending::None) return;
+    // Blank text between elements is layout, not content.
+    if (kind == Pending::Text && IsBlank(text)) {
+      text.clear();
+      return;
+    }
+    AssignUtf8(text, leafText);
+    parser.VisitLeaf(kind == Pending::Text ? u"#TEXT#" : u"#CDATA#", leafText);
+    text.clear();
+  }
+  void Gather(Pending kind, const xmlChar* chars, int length) {
+    if (pending != kind) Flush();
+    pending = kind;
+    text.append(View(chars, length));
+  }
+
+  static void StartDocument(void* ctx) {
+    Events& e = Of(ctx);
+    if (e.builders.startDocument) e.builders.startDocument(ctx);
+    if (ctx == e.main) e.parser.VisitDocument();
+  }
+  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                           int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int nbDefaulted,
+                           const xmlChar** attributes) {
+    Events& e = Of(ctx);
+    if (++e.depth > e.limits.maxDepth) {
+      e.Stop(ctx, "elements nested deeper than " + std::to_string(e.limits.maxDepth));
+      return;
+    }
+    if (!e.Count(ctx, 1 + static_cast<std::size_t>(nbAttributes) + static_cast<std::size_t>(nbNamespaces))) return;
+    if (ctx != e.main) {
+      e.builders.startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted,
+                                attributes);
+      return;
+    }
+    e.Flush();
+    e.parser.OpenElement(prefix, localname, nbNamespaces, namespaces, nbAttributes, attributes);
+  }
+  static void EndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+    Events& e = Of(ctx);
+    --e.depth;
+    if (ctx != e.main) {
+      e.builders.endElementNs(ctx, localname, prefix, uri);
+      return;
+    }
+    e.Flush();
+    e.parser.CloseElement();
+  }
+  static void Characters(void* ctx, const xmlChar* chars, int length) {
+    Events& e = Of(ctx);
+    if (ctx != e.main) e.builders.characters(ctx, chars, length);
+    else e.Gather(Pending::Text, chars, length);
+  }
+  static void Cdata(void* ctx, const xmlChar* chars, int length) {
+    Events& e = Of(ctx);
+    if (!e.Count(ctx, 1)) return;
+    if (ctx != e.main) e.builders.cdataBlock(ctx, chars, length);
+    else e.Gather(Pending::Cdata, chars, length);
+  }
+  static void Comment(void* ctx, const xmlChar* value) {
+    Events& e = Of(ctx);
+    if (!e.Count(ctx, 1)) return;
+    if (ctx != e.main) return e.builders.comment(ctx, value);
+    e.Flush();
+    e.parser.VisitLeaf(u"#comment", {});
+  }
+  static void ProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+    Events& e = Of(ctx);
+    if (!e.Count(ctx, 1)) return;
+    if (ctx != e.main) return e.builders.processingInstruction(ctx, target, data);
+    e.Flush();
+    e.parser.VisitLeaf(Utf8ToU16(View(target)), {});
+  }
+  static void Reference(void* ctx, const xmlChar* name) {
+    Events& e = Of(ctx);
+    if (!e.Count(ctx, 1)) return;
+    if (ctx != e.main) return e.builders.reference(ctx, name);
+    e.Flush();
+    // Bracketed as "<&name;>" so that a reference never passes for an element.
+    e.parser.VisitLeaf(u"&" + Utf8ToU16(View(name)) + u";", {});
+  }
+
+  void Install(xmlSAXHandler& sax) {
+    builders = sax;
+    sax.startDocument = StartDocument;
+    sax.startElementNs = StartElement;
+    sax.endElementNs = EndElement;
+    sax.characters = Characters;
+    sax.ignorableWhitespace = Characters;
+    sax.cdataBlock = Cdata;
+    sax.comment = Comment;
+    sax.processingInstruction = ProcessingInstruction;
+    sax.reference = Reference;
+  }
+};
 
 XML_PARSER::XML_PARSER() : m_strLastError(u"Success") {}
 
@@ -180,31 +287,23 @@ bool XML_PARSER::Load(const char* data, std::size_t size, bool ignoreDeclaredEnc
   if (!ctxt) return Fail(size == 0 ? u"empty document" : u"cannot create a parser");
   xmlCtxtUseOptions(ctxt, kParseOptions | (ignoreDeclaredEncoding ? XML_PARSE_IGNORE_ENC : 0));
 
-  LoadGuard guard;
-  guard.limits = m_limits;
-  xmlSAXHandler* sax = ctxt->sax;
-  guard.startElement = sax->startElementNs;
-  guard.endElement = sax->endElementNs;
-  guard.comment = sax->comment;
-  guard.cdataBlock = sax->cdataBlock;
-  guard.processingInstruction = sax->processingInstruction;
-  guard.reference = sax->reference;
-  if (guard.startElement) sax->startElementNs = GuardStartElement;
-  if (guard.endElement) sax->endElementNs = GuardEndElement;
-  if (guard.comment) sax->comment = GuardComment;
-  if (guard.cdataBlock) sax->cdataBlock = GuardCdata;
-  if (guard.processingInstruction) sax->processingInstruction = GuardProcessingInstruction;
-  if (guard.reference) sax->reference = GuardReference;
-  ctxt->_private = &guard;
+  Events events(*this, ctxt, m_limits);
+  events.Install(*ctxt->sax);
+  ctxt->_private = &events;
+  const std::size_t recordsBefore = m_pRecords ? m_pRecords->size() : 0;
+  m_nDepth = -2;
+  m_nOpenElements = 0;
+  m_PathLengths.clear();
+  m_strCurrentPath.clear();
+  m_nameCache.clear();  // names are known by pointers into this document's dictionary
 
   xmlParseDocument(ctxt);
-  xmlDocPtr doc = ctxt->myDoc;
-  ctxt->myDoc = nullptr;
-  const bool ok = doc && ctxt->wellFormed && guard.overLimit.empty();
+  events.Flush();
+  const bool ok = ctxt->myDoc && ctxt->wellFormed && events.overLimit.empty();
   std::u16string detail;
   if (!ok) {
-    if (!guard.overLimit.empty()) {
-      detail = Ascii(guard.overLimit);
+    if (!events.overLimit.empty()) {
+      detail = Ascii(events.overLimit);
     } else if (const xmlError* error = xmlCtxtGetLastError(ctxt); error && error->message) {
       std::string message(error->message);
       while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
@@ -213,20 +312,18 @@ bool XML_PARSER::Load(const char* data, std::size_t size, bool ignoreDeclaredEnc
       detail = u"not well-formed";
     }
   }
+  // The document holds only what the entity declarations needed; its content was visited.
+  if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+  ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
-  if (!ok) {
-    if (doc) xmlFreeDoc(doc);
-    return Fail(std::move(detail));
-  }
-
-  if (m_pRecords) m_pRecords->reserve(m_pRecords->size() + guard.nodes);
+  m_nameCache.clear();
   m_nDepth = -2;
   m_strCurrentPath.clear();
-  m_nameCache.clear();  // names are known by pointers into this document's dictionary
-  Walk(reinterpret_cast<xmlNodePtr>(doc));
-  xmlFreeDoc(doc);
-  m_nameCache.clear();
   m_nCurrentAttribute = -1;
+  if (!ok) {
+    if (m_pRecords) m_pRecords->resize(recordsBefore);
+    return Fail(std::move(detail));
+  }
   return true;
 }
 
@@ -244,89 +341,83 @@ void XML_PARSER::AssignName(const unsigned char* prefix, const unsigned char* na
   if (m_nameCache.size() < kNameCacheSize) m_nameCache.push_back({prefix, name, out});
 }
 
-void XML_PARSER::MakeCurrent(xmlNodePtr node) {
-  m_AttrNames.clear();
-  m_AttrValues.clear();
-  m_nCurrentAttribute = -1;
-  m_strCurrentText.clear();
-  switch (node->type) {
-    case XML_ELEMENT_NODE: {
-      AssignName(node->ns ? node->ns->prefix : nullptr, node->name, m_strCurrentTag);
-      for (const xmlNs* ns = node->nsDef; ns; ns = ns->next) {
-        m_AttrNames.push_back(ns->prefix ? u"xmlns:" + Utf8ToU16(View(ns->prefix)) : std::u16string(u"xmlns"));
-        m_AttrValues.push_back(Utf8ToU16(View(ns->href)));
-      }
-      for (const xmlAttr* attr = node->properties; attr; attr = attr->next) {
-        m_AttrNames.emplace_back();
-        AssignName(attr->ns ? attr->ns->prefix : nullptr, attr->name, m_AttrNames.back());
-        m_AttrValues.push_back(AttributeValue(attr));
-      }
-      break;
-    }
-    case XML_TEXT_NODE:
-      m_strCurrentTag = u"#TEXT#";
-      m_strCurrentText = Utf8ToU16(View(node->content));
-      break;
-    case XML_CDATA_SECTION_NODE:
-      m_strCurrentTag = u"#CDATA#";
-      m_strCurrentText = Utf8ToU16(View(node->content));
-      break;
-    case XML_COMMENT_NODE:
-      m_strCurrentTag = u"#comment";
-      break;
-    case XML_PI_NODE:
-      m_strCurrentTag = Utf8ToU16(View(node->name));
-      break;
-    case XML_ENTITY_REF_NODE:
-      // Bracketed as "<&name;>" so that a reference never passes for an element.
-      m_strCurrentTag = u"&" + Utf8ToU16(View(node->name)) + u";";
-      break;
-    default:
-      m_strCurrentTag = u"#document";
-      break;
-  }
+void XML_PARSER::MakeCurrent(std::u16string_view tag) {
+  m_strCurrentTag.assign(tag);
   m_strCurrentName.assign(1, u'<').append(m_strCurrentTag).push_back(u'>');
 }
 
-void XML_PARSER::Walk(xmlNodePtr node) {
-  switch (node->type) {
-    case XML_ELEMENT_NODE:
-    case XML_CDATA_SECTION_NODE:
-    case XML_COMMENT_NODE:
-    case XML_PI_NODE:
-    case XML_ENTITY_REF_NODE:
-    case XML_DOCUMENT_NODE:
-      break;
-    case XML_TEXT_NODE:
-      // Blank text between elements is layout, not content.
-      if (IsBlank(node->content)) return;
-      break;
-    default:
-      // Document type and declarations, XInclude markers: not part of the content.
-      return;
+void XML_PARSER::ClearAttributes() {
+  m_nAttributes = 0;
+  m_nCurrentAttribute = -1;
+}
+
+std::u16string& XML_PARSER::NextAttributeName() {
+  const auto at = static_cast<std::size_t>(m_nAttributes);
+  if (at == m_AttrNames.size()) {
+    m_AttrNames.emplace_back();
+    m_AttrValues.emplace_back();
   }
-  ++m_nDepth;
-  MakeCurrent(node);
+  return m_AttrNames[at];
+}
+
+std::u16string& XML_PARSER::NextAttributeValue() { return m_AttrValues[static_cast<std::size_t>(m_nAttributes++)]; }
+
+void XML_PARSER::VisitDocument() {
+  m_nDepth = -1;
+  ClearAttributes();
+  m_strCurrentText.clear();
+  MakeCurrent(u"#document");
   On_Node();
-  if (node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE) {
-    // The document node has no name in the path: the root element's path is empty.
-    const std::size_t pathLength = m_strCurrentPath.size();
-    if (node->type == XML_ELEMENT_NODE) m_strCurrentPath.append(m_strCurrentName);
-    // An entity reference's children are the entity's own content: never descended into.
-    for (xmlNodePtr child = node->children; child; child = child->next) Walk(child);
-    m_strCurrentPath.resize(pathLength);
+}
+
+void XML_PARSER::OpenElement(const unsigned char* prefix, const unsigned char* localname, int nbNamespaces,
+                             const unsigned char** namespaces, int nbAttributes, const unsigned char** attributes) {
+  m_nDepth = m_nOpenElements;
+  ClearAttributes();
+  m_strCurrentText.clear();
+  AssignName(prefix, localname, m_strCurrentTag);
+  m_strCurrentName.assign(1, u'<').append(m_strCurrentTag).push_back(u'>');
+  // Namespace declarations come as (prefix, URI) pairs, attributes as (local name, prefix,
+  // URI, value, value end).
+  for (int i = 0; i < nbNamespaces; ++i) {
+    const xmlChar* nsPrefix = namespaces[2 * i];
+    NextAttributeName() = nsPrefix ? u"xmlns:" + Utf8ToU16(View(nsPrefix)) : std::u16string(u"xmlns");
+    AssignUtf8(View(namespaces[2 * i + 1]), NextAttributeValue());
   }
-  --m_nDepth;
+  for (int i = 0; i < nbAttributes; ++i) {
+    const xmlChar** attr = attributes + 5 * i;
+    AssignName(attr[1], attr[0], NextAttributeName());
+    AssignAttributeValue(attr[3], attr[4], NextAttributeValue());
+  }
+  On_Node();
+  m_PathLengths.push_back(m_strCurrentPath.size());
+  m_strCurrentPath.append(m_strCurrentName);
+  ++m_nOpenElements;
+}
+
+void XML_PARSER::CloseElement() {
+  if (m_PathLengths.empty()) return;
+  m_strCurrentPath.resize(m_PathLengths.back());
+  m_PathLengths.pop_back();
+  --m_nOpenElements;
+}
+
+void XML_PARSER::VisitLeaf(std::u16string_view tag, std::u16string_view text) {
+  m_nDepth = m_nOpenElements;
+  ClearAttributes();
+  m_strCurrentText.assign(text);
+  MakeCurrent(tag);
+  On_Node();
 }
 
 void XML_PARSER::On_Node() {
   if (!m_pRecords || m_strCurrentName == u"<#document>") return;
   const auto depth = static_cast<uint32_t>(m_nDepth);
-  if (m_AttrNames.empty()) {
+  if (m_nAttributes == 0) {
     m_pRecords->push_back({m_strCurrentName, depth, m_strCurrentPath, m_strCurrentText, {}, {}, 0, 0});
     return;
   }
-  const auto count = static_cast<uint32_t>(m_AttrNames.size());
+  const auto count = static_cast<uint32_t>(m_nAttributes);
   for (uint32_t i = 0; i < count; ++i) {
     m_pRecords->push_back(
         {m_strCurrentName, depth, m_strCurrentPath, m_strCurrentText, m_AttrNames[i], m_AttrValues[i], count, i + 1});
@@ -355,9 +446,9 @@ const std::u16string& XML_PARSER::Get_Attribute_Value(int index) {
 }
 
 bool XML_PARSER::Is_Having_Attribute(std::u16string_view name) {
-  for (std::size_t i = 0; i < m_AttrNames.size(); ++i) {
-    if (m_AttrNames[i] == name) {
-      m_nCurrentAttribute = static_cast<int>(i);
+  for (int i = 0; i < m_nAttributes; ++i) {
+    if (m_AttrNames[static_cast<std::size_t>(i)] == name) {
+      m_nCurrentAttribute = i;
       return true;
     }
   }

@@ -1,6 +1,7 @@
 // XML document wrapper: loads a document with libxml2 and flattens it into node records,
 // one per element, text or other node, or one per attribute of a node that has attributes,
-// each with the node's depth and the chain of its ancestor element names.
+// each with the node's depth and the chain of its ancestor element names. The nodes are
+// visited in document order as libxml2 reads them; no tree of the document is built.
 //
 // Loading is hardened for documents that come from a phone: no network access, no DTD
 // loading, entities are never expanded (an entity reference stays "&name;"), and size, node
@@ -13,8 +14,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct _xmlNode;
 
 namespace kiv {
 
@@ -76,7 +75,7 @@ class XML_PARSER {
   bool Is_Child_of(std::u16string_view pathEnd) const;
 
   // Attributes of the current node, in document order (namespace declarations first).
-  int Get_Attribute_Count() const { return static_cast<int>(m_AttrNames.size()); }
+  int Get_Attribute_Count() const { return m_nAttributes; }
   // Name or value at index 0 to count - 1; otherwise the empty string and a last error.
   const std::u16string& Get_Attribute_Name(int index);
   const std::u16string& Get_Attribute_Value(int index);
@@ -87,22 +86,34 @@ class XML_PARSER {
 
  protected:
   // Called once for every visited node, the document node included (depth -1, name
-  // "<#document>"). The default appends the node's records to the load's list.
+  // "<#document>"), while the document is read: a load that then fails has shown the nodes
+  // before the fault, and a handler that keeps what it sees drops it when the load fails.
+  // The default appends the node's records to the load's list (removed again on failure).
   virtual void On_Node();
   // The list the running load appends to.
   XmlNodeList* Records() const { return m_pRecords; }
-  // Moves the value of the current node's attribute at index (0 to count - 1) out, for a
-  // handler that keeps it; the getter gives the empty string for it afterwards.
-  std::u16string TakeAttributeValue(int index) { return std::move(m_AttrValues[static_cast<std::size_t>(index)]); }
 
  private:
+  struct Events;  // libxml2's callbacks of one load
+
   bool Load(const char* data, std::size_t size, bool ignoreDeclaredEncoding);
   bool Fail(std::u16string detail);
-  void Walk(_xmlNode* node);
-  void MakeCurrent(_xmlNode* node);
   void AssignName(const unsigned char* prefix, const unsigned char* name, std::u16string& out);
+  void MakeCurrent(std::u16string_view tag);
+  void VisitDocument();
+  void OpenElement(const unsigned char* prefix, const unsigned char* localname, int nbNamespaces,
+                   const unsigned char** namespaces, int nbAttributes, const unsigned char** attributes);
+  void CloseElement();
+  void VisitLeaf(std::u16string_view tag, std::u16string_view text);
+  void ClearAttributes();
+  // The slots of the next attribute; their strings are reused from node to node, so that a
+  // node's attributes cost no allocation once a few nodes have been read.
+  std::u16string& NextAttributeName();
+  std::u16string& NextAttributeValue();
 
   int m_nDepth = -2;
+  int m_nOpenElements = 0;
+  std::vector<std::size_t> m_PathLengths;  // path length before each open element
   XmlNodeList* m_pRecords = nullptr;
   std::u16string m_strCurrentName;
   std::u16string m_strCurrentTag;
@@ -111,8 +122,9 @@ class XML_PARSER {
   std::u16string m_strLastError;
   std::u16string m_strErrorDetail;
   const std::u16string m_strEmpty;
-  std::vector<std::u16string> m_AttrNames;
+  std::vector<std::u16string> m_AttrNames;   // the first m_nAttributes are the current node's
   std::vector<std::u16string> m_AttrValues;
+  int m_nAttributes = 0;
   int m_nCurrentAttribute = -1;
   XmlLimits m_limits;
   const char16_t* m_szFailure = u"";
