@@ -72,22 +72,35 @@ double RawPty(std::size_t bytes, bool masterToSlave) {
   return MBps(bytes, s);
 }
 
-// The best throughput of runs calls of one measurement; 0 when any run fails.
-double Best(int runs, const std::function<double()>& once) {
-  double best = 0;
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Paired {
+  double copy = 0, raw = 0, ratio = 0;  // medians; copy 0 when a run failed
+};
+
+// runs pairs of a raw push in the copy's direction and the copy itself.
+Paired Measure(int runs, std::size_t bytes, bool masterToSlave, const std::function<double()>& copy) {
+  std::vector<double> copies, raws, ratios;
   for (int i = 0; i < runs; ++i) {
-    double r = once();
-    if (r <= 0) return 0;
-    best = std::max(best, r);
+    const double raw = RawPty(bytes, masterToSlave);
+    const double rate = copy();
+    if (rate <= 0 || raw <= 0) return {};
+    copies.push_back(rate);
+    raws.push_back(raw);
+    ratios.push_back(rate / raw);
   }
-  return best;
+  return {Median(copies), Median(raws), Median(ratios)};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::size_t mib = argc > 1 ? static_cast<std::size_t>(std::atoi(argv[1])) : 16;
-  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   const std::size_t bytes = mib << 20;
   const fs::path base = fs::temp_directory_path() / ("kivmod-ptycopy-" + std::to_string(::getpid()));
   fs::create_directories(base / "phone" / "Music");
@@ -98,10 +111,6 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 131);
     for (std::size_t i = 0; i < mib; ++i) out << chunk;
   }
-  const double rawToPhone = Best(runs, [&] { return RawPty(bytes, false); });
-  const double rawToPc = Best(runs, [&] { return RawPty(bytes, true); });
-  std::printf("raw pseudo-terminal       PC to phone %8.1f MB/s               phone to PC %8.1f MB/s\n", rawToPhone,
-              rawToPc);
   ::setenv("KIVMOD_WORKDIR", (base / "work").c_str(), 1);
   for (int packet : {2048, 32768}) {
     std::ofstream(base / "phone.xml") << "<phone version=\"9\" maxPacket=\"" << packet
@@ -117,12 +126,12 @@ int main(int argc, char** argv) {
     kiv::CPFileMan& protocol = kiv::CurrentManager()->m_PFileMan;
     const std::u16string pcFile = kiv::Utf8ToU16((base / "pc" / "big.mp3").string());
     const std::u16string back = kiv::Utf8ToU16((base / "pc" / "back.mp3").string());
-    const double toPhone = Best(runs, [&] {
+    const Paired toPhone = Measure(runs, bytes, false, [&] {
       auto start = Clock::now();
       int down = protocol.DownloadFile(pcFile, u"Music", u"big.mp3", static_cast<uint32_t>(packet), nullptr);
       return down == 1 ? MBps(bytes, Seconds(start)) : 0;
     });
-    const double toPc = Best(runs, [&] {
+    const Paired toPc = Measure(runs, bytes, true, [&] {
       fs::remove(base / "pc" / "back.mp3");
       auto start = Clock::now();
       int up = protocol.UploadFile(back, u"Music", u"big.mp3", nullptr);
@@ -130,18 +139,18 @@ int main(int argc, char** argv) {
       std::error_code ec;
       return up == 1 && fs::file_size(base / "pc" / "back.mp3", ec) == bytes ? rate : 0;
     });
-    if (toPhone <= 0 || toPc <= 0) {
+    if (toPhone.copy <= 0 || toPc.copy <= 0) {
       std::fprintf(stderr, "copy failed at packet size %d\n", packet);
       return 1;
     }
-    std::printf("packet %5d  PC to phone %8.1f MB/s (%.2f x raw)   phone to PC %8.1f MB/s (%.2f x raw)\n", packet,
-                toPhone, toPhone / rawToPhone, toPc, toPc / rawToPc);
+    std::printf("packet %5d  PC to phone %7.1f MB/s, raw %7.1f, %.2f x raw   phone to PC %7.1f MB/s, raw %7.1f, %.2f x raw\n",
+                packet, toPhone.copy, toPhone.raw, toPhone.ratio, toPc.copy, toPc.raw, toPc.ratio);
     kiv::CurrentLink().Disconnect();
     kiv::DestroyCurrentManager();
     fs::remove(base / "phone" / "Music" / "big.mp3");
     fs::remove(base / "pc" / "back.mp3");
   }
-  std::printf("goal: 0.9 x raw at packet size 32768\n");
+  std::printf("goal: 0.9 x raw at packet size 32768 (medians of %d paired runs)\n", runs);
   fs::remove_all(base);
   return 0;
 }
