@@ -104,6 +104,17 @@ TEST(XmlParserTest, BufferGivesOneRecordPerNodeOrAttribute) {
       {u"<p:r xmlns:p=\"urn:x\" p:a=\"1\" b=\"2\"><q xmlns=\"urn:d\"/></p:r>",
        {"<p:r> d0 [] '' xmlns:p=urn:x 1/3", "<p:r> d0 [] '' p:a=1 2/3", "<p:r> d0 [] '' b=2 3/3",
         "<q> d1 [<p:r>] '' xmlns=urn:d 1/1"}},
+      // Adjacent CDATA sections are one node; text after one starts another.
+      {u"<r><![CDATA[a]]><![CDATA[b]]>t<![CDATA[c]]></r>",
+       {"<r> d0 [] '' = 0/0", "<#CDATA#> d1 [<r>] 'ab' = 0/0", "<#TEXT#> d1 [<r>] 't' = 0/0",
+        "<#CDATA#> d1 [<r>] 'c' = 0/0"}},
+      // An entity's own elements never become records, however often it is referenced.
+      {u"<!DOCTYPE r [<!ENTITY e \"<x y='1'>z</x>\">]><r>a&e;b&e;<!--c-->d</r>",
+       {"<r> d0 [] '' = 0/0", "<#TEXT#> d1 [<r>] 'a' = 0/0", "<&e;> d1 [<r>] '' = 0/0", "<#TEXT#> d1 [<r>] 'b' = 0/0",
+        "<&e;> d1 [<r>] '' = 0/0", "<#comment> d1 [<r>] '' = 0/0", "<#TEXT#> d1 [<r>] 'd' = 0/0"}},
+      // A written ampersand is not mistaken for a reference; a tab becomes a space, a
+      // character reference to a line feed stays one.
+      {u"<r v=\"&#38;&amp;e;&#x3C;\" w=\"a&#10;b\tc\"/>", {"<r> d0 [] '' v=&&e;< 1/2", "<r> d0 [] '' w=a\nb c 2/2"}},
       {u"<Caf\u00E9 n\u00E4me=\"\u20AC\u00DF\">\u65E5\u672C \U0001F3B5</Caf\u00E9>",
        {"<Café> d0 [] '' näme=€ß 1/1", "<#TEXT#> d1 [<Café>] '日本 🎵' = 0/0"}},
   };
@@ -412,6 +423,25 @@ TEST_F(XmlFileListTest, LoadAndParseResults) {
   EXPECT_EQ(items.size(), 2u);
 }
 
+TEST_F(XmlFileListTest, VisitingGivesTheParsedItemsInOrder) {
+  const std::string body =
+      "<l><folder name=\"d1\" attr=\"NOSUB\" created=\"0\"/><file name=\"f1\" path=\"p\" created=\"19700101T000002\" "
+      "size=\"3\"/><x/><folder name=\"d2\" attr=\"HIDDEN\"/><file name=\"f2\" size=\"4\" drm=\"FL\"/></l>";
+  CXmlFileList parsed, visited;
+  XmlFileItems items;
+  ASSERT_EQ(parsed.Load(dir.WriteList(body)), 1);
+  ASSERT_EQ(parsed.ParseFolderList(items), 1);
+  std::vector<std::string> seen;
+  ASSERT_EQ(visited.Load(dir.WriteList(body)), 1);
+  EXPECT_EQ(visited.ElementCount(), 4u);
+  EXPECT_EQ(visited.VisitFolderList([&](XML_FILE_ITEM& item) { seen.push_back(Summary(item)); }), 1);
+  std::vector<std::string> expected;
+  for (const auto& item : items) expected.push_back(Summary(item));
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(seen.size(), 4u);
+  EXPECT_EQ(visited.VisitFolderList([&](XML_FILE_ITEM&) { ADD_FAILURE() << "records were freed"; }), 0);
+}
+
 TEST_F(XmlFileListTest, SoundListPairsFilesWithTheirTags) {
   EXPECT_EQ(
       Parse("<soundlist>\n"
@@ -467,6 +497,31 @@ TEST(XmlCreatedTest, DaylightSavingDecidesTheOffset) {
     ASSERT_NE(strptime(text, "%Y%m%dT%H%M%S", &tm), nullptr);
     tm.tm_isdst = -1;
     EXPECT_EQ(CXmlFileList::ParseCreated(Utf8ToU16(text)), static_cast<uint32_t>(std::mktime(&tm))) << text;
+  }
+
+  // One list of many dates, some far apart on the same day of the year and some in the
+  // hours around both changes, gives every time as mktime would.
+  std::string body = "<l>";
+  std::vector<std::string> dates;
+  for (int year : {2008, 2009, 2010})
+    for (const char* day : {"0328", "0329", "0330", "1024", "1025", "1026", "0115", "0729"})
+      for (const char* time : {"T000000", "T015959", "T023000", "T030000", "T120000", "T235959"})
+        dates.push_back(std::to_string(year) + day + time);
+  for (const auto& date : dates) body += "<file name=\"f\" created=\"" + date + "\" size=\"1\" drm=\"NO\"/>";
+  body += "</l>";
+  {
+    TempFolder many;
+    CXmlFileList list;
+    ASSERT_EQ(list.Load(many.WriteList(body)), 1);
+    XmlFileItems items;
+    ASSERT_EQ(list.ParseFolderList(items), 1);
+    ASSERT_EQ(items.size(), dates.size());
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+      std::tm tm{};
+      ASSERT_NE(strptime(dates[i].c_str(), "%Y%m%dT%H%M%S", &tm), nullptr);
+      tm.tm_isdst = -1;
+      EXPECT_EQ(items[i].m_tCreated, static_cast<uint32_t>(std::mktime(&tm))) << dates[i];
+    }
   }
 
   // A zone changed after the last tzset() still applies, to single values and to lists.
