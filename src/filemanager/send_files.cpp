@@ -52,7 +52,6 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
     }
   }
 
-  int64_t sent = 0;
   bool hiddenAsked = false;
   bool overwriteAll = false;
   std::size_t i = 0;
@@ -123,10 +122,7 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       question.question = kQuestionOverwrite;
       if ((attr & kFileHidden) && !hiddenAsked) {
         hiddenAsked = true;
-        if (SendProgress(window, question) == kAnswerNo) {
-          sent += size;
-          continue;
-        }
+        if (SendProgress(window, question) == kAnswerNo) continue;
       }
       if (attr & kFileNotWritable) {
         SendReport(window, kReportTargetReadOnly, kStyleName, target);
@@ -135,10 +131,7 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       if (!overwriteAll) {
         intptr_t answer = SendProgress(window, question);
         if (answer == kAnswerYesToAll) overwriteAll = true;
-        if (answer == kAnswerNo) {
-          sent += size;
-          continue;
-        }
+        if (answer == kAnswerNo) continue;
       }
       std::u16string existingPath = PathJoin(target, name);
       const std::vector<std::u16string> fileKind{u"0"};
@@ -198,7 +191,6 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       m_bCancel.store(0, std::memory_order_relaxed);
       return result;
     }
-    sent += size;
     if (move) {
       if (auto index = m_FileInfos.IndexOf(PathRemoveFileSpec(entry), PathFileName(entry)))
         m_FileInfos.erase(m_FileInfos.begin() + static_cast<long>(*index));
