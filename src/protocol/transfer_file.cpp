@@ -49,7 +49,8 @@ bool TransferFile::Open(std::u16string_view path, Mode mode) {
     return false;
   }
 #endif
-  std::setvbuf(file_, nullptr, _IOFBF, kFileBuffer);
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kFileBuffer);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kFileBuffer);
   position_ = mode == Mode::CreateOrKeep ? std::nullopt : std::optional<uint64_t>(0);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -33,13 +34,15 @@ class TransferFile {
   TransferFile() = default;
   TransferFile(const TransferFile&) = delete;
   TransferFile& operator=(const TransferFile&) = delete;
-  TransferFile(TransferFile&& other) noexcept : file_(other.file_), position_(other.position_) {
+  TransferFile(TransferFile&& other) noexcept
+      : file_(other.file_), buffer_(std::move(other.buffer_)), position_(other.position_) {
     other.file_ = nullptr;
   }
   TransferFile& operator=(TransferFile&& other) noexcept {
     if (this != &other) {
       Close();
       file_ = other.file_;
+      buffer_ = std::move(other.buffer_);
       position_ = other.position_;
       other.file_ = nullptr;
     }
@@ -66,6 +69,8 @@ class TransferFile {
 
  private:
   std::FILE* file_ = nullptr;
+  // The stream's buffer (glibc ignores a size given without one); it outlives the stream.
+  std::unique_ptr<char[]> buffer_;
   // The stream's position when known; a seek to it is skipped, so that pieces read one
   // after another stay within the stream's buffer instead of costing a system call each.
   std::optional<uint64_t> position_;
