@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -127,26 +128,36 @@ Packet StorePiece(Phone& phone, const Packet& request) {
   auto path = MapPhonePath(phone, folder, name);
   if (!path) return phone.Answer(request, kBadRequest);
   std::error_code ec;
-  if (!fs::is_directory(path->parent_path(), ec)) return phone.Answer(request, kNoFile);
-
   const bool first = request.code == kDownloadPiece && number == 1;
-  File f;
   if (first) {
+    if (!fs::is_directory(path->parent_path(), ec)) return phone.Answer(request, kNoFile);
     if (offset != 0) return phone.Answer(request, kBadRequest);
     uint64_t held = fs::is_regular_file(*path, ec) ? fs::file_size(*path, ec) : 0;
     if (FreeBytes(phone, folder) + held < length) return phone.Answer(request, kNoSpace);
-    f = OpenFile(*path, "wb");
-  } else {
-    if (!fs::is_regular_file(*path, ec)) return phone.Answer(request, kNoFile);
-    if (fs::file_size(*path, ec) < offset) return phone.Answer(request, kBadRequest);
-    f = OpenFile(*path, "r+b");
+    File f = OpenFile(*path, "wb");
+    if (!f || (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size()) ||
+        std::fclose(f.release()) != 0)
+      return phone.Answer(request, kIoError);
+    if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
+    return phone.Answer(request, kOk);
   }
-  if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0) return phone.Answer(request, kIoError);
-  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size())
+  // A later piece continues what the phone holds: one open, one status and one positioned
+  // write, as a large copy sends thousands of them.
+  kiv::UniqueFd fd(::open(path->c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR || errno == EISDIR;
+    return phone.Answer(request, missing ? kNoFile : kIoError);
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
+  if (static_cast<uint64_t>(st.st_size) < offset) return phone.Answer(request, kBadRequest);
+  if (!data.empty() && ::pwrite(fd.Get(), data.data(), data.size(), static_cast<off_t>(offset)) !=
+                           static_cast<ssize_t>(data.size()))
     return phone.Answer(request, kIoError);
-  if (std::fclose(f.release()) != 0) return phone.Answer(request, kIoError);
   // The last piece (flag 1) completes the file.
-  if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
+  if (request.flag == 1 && (::fstat(fd.Get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != length))
+    return phone.Answer(request, kBadRequest);
+  if (::close(fd.Release()) != 0) return phone.Answer(request, kIoError);
   return phone.Answer(request, kOk);
 }
 
