@@ -343,7 +343,7 @@ const char* XmlFolderWord(uint32_t word) {
 }
 
 // The XML listing of a folder: its folders, then its files, each sorted by name.
-std::vector<uint8_t> XmlDocument(const Phone& phone, std::u16string_view folder, const std::vector<Entry>& entries) {
+std::u16string XmlDocument(const Phone& phone, std::u16string_view folder, const std::vector<Entry>& entries) {
   const std::u16string key = Key(folder);
   std::u16string escapedFolder;
   AppendEscaped(escapedFolder, folder);
@@ -372,12 +372,7 @@ std::vector<uint8_t> XmlDocument(const Phone& phone, std::u16string_view folder,
     doc += u"\"/>";
   }
   doc += u"</folderlist>";
-  std::vector<uint8_t> bytes(doc.size() * 2);
-  for (std::size_t i = 0; i < doc.size(); ++i) {
-    bytes[2 * i] = static_cast<uint8_t>(doc[i]);
-    bytes[2 * i + 1] = static_cast<uint8_t>(doc[i] >> 8);
-  }
-  return bytes;
+  return doc;
 }
 
 // "t": the next piece of the folder's XML listing, 0x02 while more follow.
@@ -400,12 +395,19 @@ Packet XmlList(Phone& phone, const Packet& request) {
     listing.xml = XmlDocument(phone, folder, *entries);
     pending = std::move(listing);
   }
-  const auto& xml = pending->xml;
-  const std::size_t piece = std::min(room, xml.size() - pending->sent);
-  const bool last = pending->sent + piece >= xml.size();
+  // The document's bytes as UTF-16LE, cut into pieces of an even number of bytes.
+  const std::u16string& xml = pending->xml;
+  const std::size_t bytes = xml.size() * 2;
+  const std::size_t piece = std::min(room, bytes - pending->sent);
+  const bool last = pending->sent + piece >= bytes;
   Packet answer = phone.Answer(request, last ? kOk : kMoreText);
-  auto from = xml.begin() + static_cast<std::ptrdiff_t>(pending->sent);
-  answer.body.insert(answer.body.end(), from, from + static_cast<std::ptrdiff_t>(piece));
+  const std::size_t at = answer.body.size();
+  answer.body.resize(at + piece);
+  for (std::size_t i = 0; i < piece / 2; ++i) {
+    const char16_t c = xml[pending->sent / 2 + i];
+    answer.body[at + 2 * i] = static_cast<uint8_t>(c);
+    answer.body[at + 2 * i + 1] = static_cast<uint8_t>(c >> 8);
+  }
   if (last) {
     pending.reset();
   } else {

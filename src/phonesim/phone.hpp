@@ -60,7 +60,7 @@ class Phone {
   struct PendingListing {
     std::u16string folder;
     std::vector<std::u16string> entries;  // binary listing: the entry texts in order
-    std::vector<uint8_t> xml;             // XML listing: the UTF-16LE document
+    std::u16string xml;                   // XML listing: the document, sent as UTF-16LE
     std::size_t sent = 0;                 // XML listing: bytes already answered
     int packet = 0;
   };
