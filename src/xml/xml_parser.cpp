@@ -6,10 +6,14 @@
 #include <libxml/SAX2.h>
 #include <libxml/xmlerror.h>
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <cstdint>
 #include <utility>
-#include <fstream>
 #include <mutex>
 
 #include "filemanager/local_names.hpp"
@@ -36,6 +40,33 @@ std::string_view View(const xmlChar* text) {
 std::string_view View(const xmlChar* text, int length) {
   return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
 }
+
+// Pieces of a document file taken from a large stdio buffer.
+constexpr std::size_t kFileBuffer = 256 * 1024;
+
+// A document file read by libxml2 in pieces; a file that grows past the size limit while
+// it is read, or fails to read, ends the parse.
+struct DocumentFile {
+  struct Close {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Close> stream;
+  std::unique_ptr<char[]> buffer;  // declared after the stream: freed after it is closed
+  std::size_t limit = 0;
+  std::size_t read = 0;
+  bool failed = false;
+
+  static int Read(void* context, char* into, int length) {
+    auto& file = *static_cast<DocumentFile*>(context);
+    const std::size_t got = std::fread(into, 1, static_cast<std::size_t>(length), file.stream.get());
+    file.read += got;
+    if ((got == 0 && std::ferror(file.stream.get())) || file.read > file.limit) {
+      file.failed = true;
+      return -1;
+    }
+    return static_cast<int>(got);
+  }
+};
 
 void InitLibxml() {
   static std::once_flag once;
@@ -251,20 +282,32 @@ bool XML_PARSER::Load_From_File(std::u16string_view path, XmlNodeList* records) 
   m_strErrorDetail.clear();
   m_szFailure = u"XML Document FAILED to load";
   m_pRecords = records;
-  std::ifstream file(LocalPath(path), std::ios::binary | std::ios::ate);
-  if (!file) return Fail(u"cannot open " + std::u16string(path));
-  const std::streamoff size = file.tellg();
-  if (size < 0) return Fail(u"cannot read " + std::u16string(path));
-  if (static_cast<unsigned long long>(size) > m_limits.maxBytes)
+  DocumentFile file;
+  file.stream.reset(std::fopen(LocalPath(path).c_str(), "rb"));
+  struct stat st {};
+  if (!file.stream || ::fstat(::fileno(file.stream.get()), &st) != 0 || !S_ISREG(st.st_mode))
+    return Fail(u"cannot open " + std::u16string(path));
+  const auto size = static_cast<unsigned long long>(st.st_size);
+  if (size > m_limits.maxBytes)
     return Fail(Ascii("document of " + std::to_string(size) + " bytes is over the limit of " +
                       std::to_string(m_limits.maxBytes)));
-  std::string data(static_cast<std::size_t>(size), '\0');
-  file.seekg(0);
-  if (!file.read(data.data(), size)) return Fail(u"cannot read " + std::u16string(path));
+  if (size == 0) return Fail(u"empty document");
   // A UTF-8 byte order mark settles the encoding, whatever the declaration names: the list
   // files are stored as UTF-8 from text that the phone sent as UTF-16.
-  const bool utf8Bom = data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0;
-  return Load(data.data(), data.size(), utf8Bom);
+  char head[3] = {};
+  const bool utf8Bom = std::fread(head, 1, 3, file.stream.get()) == 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0;
+  if (std::fseek(file.stream.get(), 0, SEEK_SET) != 0) return Fail(u"cannot read " + std::u16string(path));
+  file.buffer = std::make_unique_for_overwrite<char[]>(kFileBuffer);
+  std::setvbuf(file.stream.get(), file.buffer.get(), _IOFBF, kFileBuffer);
+  file.limit = m_limits.maxBytes;
+  // libxml2 reads the file in pieces as it parses, so that the document is never held whole.
+  InitLibxml();
+  xmlParserCtxtPtr ctxt =
+      xmlCreateIOParserCtxt(nullptr, nullptr, DocumentFile::Read, nullptr, &file, XML_CHAR_ENCODING_NONE);
+  if (!ctxt) return Fail(u"cannot create a parser");
+  if (!Parse(ctxt, utf8Bom)) return false;
+  if (file.failed) return Fail(u"cannot read " + std::u16string(path));
+  return true;
 }
 
 bool XML_PARSER::Load_From_Buffer(std::u16string_view text, XmlNodeList* records) {
@@ -285,6 +328,10 @@ bool XML_PARSER::Load(const char* data, std::size_t size, bool ignoreDeclaredEnc
   InitLibxml();
   xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(data, static_cast<int>(size));
   if (!ctxt) return Fail(size == 0 ? u"empty document" : u"cannot create a parser");
+  return Parse(ctxt, ignoreDeclaredEncoding);
+}
+
+bool XML_PARSER::Parse(_xmlParserCtxt* ctxt, bool ignoreDeclaredEncoding) {
   xmlCtxtUseOptions(ctxt, kParseOptions | (ignoreDeclaredEncoding ? XML_PARSE_IGNORE_ENC : 0));
 
   Events events(*this, ctxt, m_limits);

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+struct _xmlParserCtxt;
+
 namespace kiv {
 
 // One visited node, or one attribute of a visited node that has attributes.
@@ -97,6 +99,7 @@ class XML_PARSER {
   struct Events;  // libxml2's callbacks of one load
 
   bool Load(const char* data, std::size_t size, bool ignoreDeclaredEncoding);
+  bool Parse(_xmlParserCtxt* ctxt, bool ignoreDeclaredEncoding);  // frees ctxt
   bool Fail(std::u16string detail);
   void AssignName(const unsigned char* prefix, const unsigned char* name, std::u16string& out);
   void MakeCurrent(std::u16string_view tag);
