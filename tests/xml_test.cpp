@@ -1,6 +1,7 @@
 // XML document wrapper (node records, current-node getters, hardened loading) and the reader
 // of the phone's folder and sound lists.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -176,8 +177,12 @@ TEST(XmlParserTest, FailedLoadAppendsNothingAndNextLoadSucceeds) {
   }
 
   TempFolder dir;
+  // A named pipe in the document's place fails at once instead of waiting for a writer.
+  const std::u16string pipe = dir.Write("pipe.xml", "");
+  fs::remove(U16ToUtf8(pipe));
+  ASSERT_EQ(::mkfifo(U16ToUtf8(pipe).c_str(), 0600), 0);
   const std::u16string files[] = {dir.Write("bad.xml", "<r><a></r>"), dir.Write("empty.xml", ""),
-                                  dir.Write("missing/x.xml", "")};
+                                  dir.Write("missing/x.xml", ""), pipe, Utf8ToU16(fs::temp_directory_path().string())};
   for (const auto& path : files) {
     XML_PARSER parser;
     XmlNodeList list;

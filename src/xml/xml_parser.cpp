@@ -6,7 +6,9 @@
 #include <libxml/SAX2.h>
 #include <libxml/xmlerror.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -282,11 +284,15 @@ bool XML_PARSER::Load_From_File(std::u16string_view path, XmlNodeList* records) 
   m_strErrorDetail.clear();
   m_szFailure = u"XML Document FAILED to load";
   m_pRecords = records;
+  // Opened without waiting, so that a named pipe in its place fails instead of hanging.
   DocumentFile file;
-  file.stream.reset(std::fopen(LocalPath(path).c_str(), "rb"));
+  const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st {};
-  if (!file.stream || ::fstat(::fileno(file.stream.get()), &st) != 0 || !S_ISREG(st.st_mode))
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file.stream.reset(::fdopen(fd, "rb"));
+  if (!file.stream) {
+    if (fd >= 0) ::close(fd);
     return Fail(u"cannot open " + std::u16string(path));
+  }
   const auto size = static_cast<unsigned long long>(st.st_size);
   if (size > m_limits.maxBytes)
     return Fail(Ascii("document of " + std::to_string(size) + " bytes is over the limit of " +
