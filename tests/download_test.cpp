@@ -1,6 +1,7 @@
 // Downloads (PC to phone) and their resume: piece arithmetic, the wire bytes against the
 // scripted phone, and whole files, link loss and resume against the simulated phone.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <thread>
@@ -220,12 +221,14 @@ TEST_F(DownloadScripted, NothingIsSentWithoutRoomOrSpaceOrFile) {
     uint32_t packet;
     std::vector<uint8_t> space;
     bool haveFile;
+    bool pipe = false;  // a named pipe where the file should be
   } cases[] = {
       {"free space below the length", 25, kPacket, FreeAnswer(24), true},
       {"free space request fails", 25, kPacket, {0x21}, true},
       {"packet size leaves no room", 25, 36 + 23, FreeAnswer(1000), true},
       {"packet size below the fields", 25, 12, FreeAnswer(1000), true},
       {"no local file", 0, kPacket, FreeAnswer(1000), false},
+      {"a named pipe is no file (and is not waited on)", 0, kPacket, FreeAnswer(1000), false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -234,11 +237,15 @@ TEST_F(DownloadScripted, NothingIsSentWithoutRoomOrSpaceOrFile) {
     phone.echo.clear();
     fs::remove(local);
     if (c.haveFile) Source(c.size);
+    if (c.pipe) {
+      ASSERT_EQ(::mkfifo(local.c_str(), 0600), 0);
+    }
     phone.Answer(c.space);
     EXPECT_EQ(Download(c.packet), 0);
     EXPECT_TRUE(Pieces(0x05).empty());
   }
   // Exactly enough space is enough.
+  fs::remove(local);
   phone.answers.clear();
   phone.echo.clear();
   Source(25);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "filemanager/local_names.hpp"
 #include "link/packet.hpp"
@@ -9,6 +10,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -25,7 +27,16 @@ std::FILE* OpenLocal(const std::filesystem::path& path, const char* mode) {
   std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
   return _wfopen(path.c_str(), wmode.c_str());
 #else
-  return std::fopen(path.c_str(), mode);
+  // Opened without waiting, so that a named pipe given as a file fails (below) instead of
+  // hanging until someone writes to it; only regular files are taken.
+  const std::string_view m = mode;
+  const int flags = m == "rb" ? O_RDONLY : m == "r+b" ? O_RDWR : O_WRONLY | O_CREAT | O_APPEND;
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, mode) : nullptr;
+  if (!file) ::close(fd);
+  return file;
 #endif
 }
 
@@ -41,14 +52,6 @@ bool TransferFile::Open(std::u16string_view path, Mode mode) {
     case Mode::CreateOrKeep: file_ = OpenLocal(local, "ab"); break;
   }
   if (!file_) return false;
-#ifndef _WIN32
-  // A folder opens for reading on POSIX; it is not a file to transfer.
-  struct stat st {};
-  if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    return false;
-  }
-#endif
   if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kFileBuffer);
   std::setvbuf(file_, buffer_.get(), _IOFBF, kFileBuffer);
   position_ = mode == Mode::CreateOrKeep ? std::nullopt : std::optional<uint64_t>(0);
