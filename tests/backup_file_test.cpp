@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -293,6 +294,8 @@ TEST_F(BackupFileTest, WritesPastTheDeclaredLengthAreRefused) {
 
 TEST_F(BackupFileTest, OpenFailures) {
   fs::create_directories(dir_ / "sub");
+  // Named pipes with nobody at the other end: refused at once, never waited on.
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.bak").c_str(), 0600), 0);
   const std::u16string dir = Utf8ToU16(dir_.string());
   const struct {
     std::u16string path;
@@ -305,6 +308,8 @@ TEST_F(BackupFileTest, OpenFailures) {
       {dir + u"\\missing.bak", kBackupModeRead, ENOENT},
       {dir + u"\\nofolder\\x.bak", kBackupModeWrite, ENOENT},
       {dir + u"\\sub", kBackupModeRead, EISDIR},
+      {dir + u"\\pipe.bak", kBackupModeRead, EINVAL},
+      {dir + u"\\pipe.bak", kBackupModeWrite, ENXIO},
       {dir + u"\\x.bak", 3, EINVAL},
   };
   for (const auto& c : cases) {

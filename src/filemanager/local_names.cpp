@@ -1,6 +1,7 @@
 #include "filemanager/local_names.hpp"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <system_error>
 
@@ -47,8 +48,11 @@ bool LocalIsReadOnly(std::u16string_view path) {
 }
 
 bool LocalCanRead(std::u16string_view path) {
-  std::ifstream in(LocalPath(path), std::ios::binary);
-  return static_cast<bool>(in);
+  // Without waiting: a named pipe opened for reading would otherwise wait for a writer.
+  const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 int64_t LocalLength(std::u16string_view path) {

@@ -57,15 +57,18 @@ bool BufferedFile::Fail(int error) {
 }
 
 bool BufferedFile::OpenForWriting(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Opened without waiting (a named pipe with no reader fails instead of hanging), then
+  // written to as an ordinary blocking descriptor.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd_ < 0) return Fail(errno);
+  if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) return Fail(errno);
   writing_ = true;
   buffer_.resize(kBufferSize);
   return true;
 }
 
 bool BufferedFile::OpenForReading(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // only a regular file is kept
   if (fd_ < 0) return Fail(errno);
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return Fail(errno);
