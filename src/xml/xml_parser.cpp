@@ -52,8 +52,8 @@ struct DocumentFile {
   struct Close {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  std::unique_ptr<char[]> buffer;  // declared before the stream: freed after it is closed
   std::unique_ptr<std::FILE, Close> stream;
-  std::unique_ptr<char[]> buffer;  // declared after the stream: freed after it is closed
   std::size_t limit = 0;
   std::size_t read = 0;
   bool failed = false;
@@ -293,6 +293,8 @@ bool XML_PARSER::Load_From_File(std::u16string_view path, XmlNodeList* records) 
     if (fd >= 0) ::close(fd);
     return Fail(u"cannot open " + std::u16string(path));
   }
+  file.buffer = std::make_unique_for_overwrite<char[]>(kFileBuffer);
+  std::setvbuf(file.stream.get(), file.buffer.get(), _IOFBF, kFileBuffer);
   const auto size = static_cast<unsigned long long>(st.st_size);
   if (size > m_limits.maxBytes)
     return Fail(Ascii("document of " + std::to_string(size) + " bytes is over the limit of " +
@@ -303,8 +305,6 @@ bool XML_PARSER::Load_From_File(std::u16string_view path, XmlNodeList* records) 
   char head[3] = {};
   const bool utf8Bom = std::fread(head, 1, 3, file.stream.get()) == 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0;
   if (std::fseek(file.stream.get(), 0, SEEK_SET) != 0) return Fail(u"cannot read " + std::u16string(path));
-  file.buffer = std::make_unique_for_overwrite<char[]>(kFileBuffer);
-  std::setvbuf(file.stream.get(), file.buffer.get(), _IOFBF, kFileBuffer);
   file.limit = m_limits.maxBytes;
   // libxml2 reads the file in pieces as it parses, so that the document is never held whole.
   InitLibxml();
