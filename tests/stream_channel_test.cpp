@@ -23,6 +23,7 @@
 #include "link/serial_port.hpp"
 #include "link/stream_channel.hpp"
 #include "link/tcp_stream.hpp"
+#include "scoped_env.hpp"
 
 namespace {
 
@@ -33,29 +34,7 @@ using kiv::UniqueFd;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using kivtest::ScopedEnv;
 
 // The phone end of a link: reads frames on its descriptor in a thread and lets a handler
 // answer them. Everything it received is kept for the test to look at.

@@ -9,9 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 
 #include "platform/text.hpp"
+#include "scoped_env.hpp"
+#include "transfer_fixture.hpp"
 #include "xml/xml_file_list.hpp"
 #include "xml/xml_parser.hpp"
 
@@ -35,41 +36,31 @@ std::vector<std::string> Describe(const XmlNodeList& list) {
 // A private folder for the documents a test writes; removed afterwards.
 class TempFolder {
  public:
-  TempFolder() : dir_(fs::temp_directory_path() / ("kivmod-xml-" + std::to_string(::getpid()))) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  ~TempFolder() { fs::remove_all(dir_); }
   std::u16string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    return Utf8ToU16((dir_ / name).string());
+    std::ofstream(folder_.path / name, std::ios::binary) << bytes;
+    return Utf8ToU16((folder_.path / name).string());
   }
   // A list as the library stores it: UTF-8 with a byte order mark.
   std::u16string WriteList(const std::string& body) const {
     return Write("list.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body);
   }
-  std::string Url(const std::string& name) const { return "file://" + (dir_ / name).string(); }
+  std::string Url(const std::string& name) const { return "file://" + (folder_.path / name).string(); }
 
  private:
-  fs::path dir_;
+  kivtest::TempFolder folder_{"xml"};
 };
 
-// Sets TZ for the test and puts the previous zone back.
+// Sets TZ for the test and puts the previous zone back, the zone in force following the
+// variable both ways.
 class ScopedTz {
  public:
-  explicit ScopedTz(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTz() {
-    if (old_) setenv("TZ", old_->c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
+  explicit ScopedTz(const char* zone) : env_("TZ", zone) { tzset(); }
 
  private:
-  std::optional<std::string> old_;
+  struct Reload {
+    ~Reload() { tzset(); }
+  } reload_;  // declared first: reloads after env_ has put TZ back
+  kivtest::ScopedEnv env_;
 };
 
 std::string Utf16(std::u16string_view text, bool bigEndian) {

@@ -1,6 +1,7 @@
 #include "filemanager/local_names.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -67,6 +68,29 @@ bool LocalRemove(std::u16string_view path) {
   fs::path local = LocalPath(path);
   fs::permissions(local, fs::perms::owner_write, fs::perm_options::add, ec);
   return fs::remove(local, ec);
+}
+
+std::FILE* OpenLocalFile(std::u16string_view path, const char* mode, std::unique_ptr<char[]>& buffer) {
+  // Copies move whole pieces and lists are read in large runs: a large buffer keeps system
+  // calls rare.
+  constexpr std::size_t kBuffer = 256 * 1024;
+  const std::filesystem::path local = LocalPath(path);
+#ifdef _WIN32
+  std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+  std::FILE* file = _wfopen(local.c_str(), wmode.c_str());
+#else
+  const std::string_view m = mode;
+  const int flags = m == "rb" ? O_RDONLY : m == "r+b" ? O_RDWR : O_WRONLY | O_CREAT | O_APPEND;
+  const int fd = ::open(local.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, mode) : nullptr;
+  if (!file) ::close(fd);
+#endif
+  if (!file) return nullptr;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+  std::setvbuf(file, buffer.get(), _IOFBF, kBuffer);
+  return file;
 }
 
 }  // namespace kiv

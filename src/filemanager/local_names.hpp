@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,5 +35,11 @@ bool LocalCanRead(std::u16string_view path);
 int64_t LocalLength(std::u16string_view path);
 // Removes the PC file at path, making it writable first; false when it stays.
 bool LocalRemove(std::u16string_view path);
+
+// Opens the PC file at path with an fopen mode ("rb", "r+b" or "ab"), regular files only and
+// without waiting: a named pipe in its place fails instead of hanging until someone writes
+// to it. The stream reads and writes through a large buffer held in buffer (made when
+// empty), which must outlive it. Null when the file cannot be opened.
+std::FILE* OpenLocalFile(std::u16string_view path, const char* mode, std::unique_ptr<char[]>& buffer);
 
 }  // namespace kiv

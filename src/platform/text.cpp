@@ -28,7 +28,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 namespace {
 
-
 // Decodes one code point at text[i]; lone surrogates decode as U+FFFD.
 char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
   char32_t c = text[i++];

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <thread>
 
 #include "link/phone_link.hpp"
+#include "platform/local_time.hpp"
 #include "platform/text.hpp"
 #include "platform/trace.hpp"
 #include "platform/workdir.hpp"
@@ -22,8 +22,6 @@ constexpr uint8_t kCmdFileInfo = 0x04;
 constexpr uint8_t kCmdXmlFolderList = 0x21;
 constexpr uint8_t kResultMoreText = 0x02;
 constexpr auto kCardPause = std::chrono::milliseconds(200);
-
-uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
 
 // Splits one page's entry text ("name>marks:name:...") into entries.
 void AppendEntries(std::u16string_view text, std::vector<PhoneListEntry>& entries) {
@@ -119,20 +117,12 @@ struct FileCloser {
 }  // namespace
 
 uint32_t PhoneTimeToTime(std::span<const uint8_t, 8> stamp) {
-  if (stamp[0] == 0 && stamp[1] == 0 && stamp[2] == 0 && stamp[3] == 0) return Now();
+  if (stamp[0] == 0 && stamp[1] == 0 && stamp[2] == 0 && stamp[3] == 0) return CurrentTime();
   int year = static_cast<int16_t>(stamp[0] | (stamp[1] << 8));
   int day = stamp[3];
-  if (year < 1970 || year > 2038 || day < 1 || day > 31) return Now();
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = stamp[2] - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = stamp[4];
-  tm.tm_min = stamp[5];
-  tm.tm_sec = stamp[6];
-  tm.tm_isdst = -1;
-  std::time_t t = std::mktime(&tm);
-  if (t < 0 || t > std::time_t{UINT32_MAX}) return Now();
+  if (year < 1970 || year > 2038 || day < 1 || day > 31) return CurrentTime();
+  const int64_t t = MakeLocalTime(year, stamp[2], day, stamp[4], stamp[5], stamp[6]);
+  if (t < 0 || t > int64_t{UINT32_MAX}) return CurrentTime();
   return static_cast<uint32_t>(t);
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <string_view>
 
 #include "filemanager/local_names.hpp"
 #include "link/packet.hpp"
@@ -10,50 +9,21 @@
 #ifdef _WIN32
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace kiv {
-namespace {
-
-// Transfers move whole pieces; a large stdio buffer keeps system calls rare at small
-// packet sizes.
-constexpr std::size_t kFileBuffer = 256 * 1024;
-
-std::FILE* OpenLocal(const std::filesystem::path& path, const char* mode) {
-#ifdef _WIN32
-  std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(path.c_str(), wmode.c_str());
-#else
-  // Opened without waiting, so that a named pipe given as a file fails (below) instead of
-  // hanging until someone writes to it; only regular files are taken.
-  const std::string_view m = mode;
-  const int flags = m == "rb" ? O_RDONLY : m == "r+b" ? O_RDWR : O_WRONLY | O_CREAT | O_APPEND;
-  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, mode) : nullptr;
-  if (!file) ::close(fd);
-  return file;
-#endif
-}
-
-}  // namespace
 
 bool TransferFile::Open(std::u16string_view path, Mode mode) {
   Close();
   if (path.empty()) return false;
-  std::filesystem::path local = LocalPath(path);
   switch (mode) {
-    case Mode::Read: file_ = OpenLocal(local, "rb"); break;
-    case Mode::WriteExisting: file_ = OpenLocal(local, "r+b"); break;
-    case Mode::CreateOrKeep: file_ = OpenLocal(local, "ab"); break;
+    case Mode::Read: file_ = OpenLocalFile(path, "rb", buffer_); break;
+    case Mode::WriteExisting: file_ = OpenLocalFile(path, "r+b", buffer_); break;
+    case Mode::CreateOrKeep: file_ = OpenLocalFile(path, "ab", buffer_); break;
   }
   if (!file_) return false;
-  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kFileBuffer);
-  std::setvbuf(file_, buffer_.get(), _IOFBF, kFileBuffer);
   position_ = mode == Mode::CreateOrKeep ? std::nullopt : std::optional<uint64_t>(0);
   return true;
 }

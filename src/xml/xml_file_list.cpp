@@ -1,77 +1,13 @@
 #include "xml/xml_file_list.hpp"
 
-#include <algorithm>
-#include <array>
-#include <ctime>
-#include <filesystem>
 #include <limits>
 #include <utility>
 
-#include "filemanager/local_names.hpp"
+#include "platform/local_time.hpp"
 #include "platform/text.hpp"
 
 namespace kiv {
 namespace {
-
-uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-long UtcOffsetAt(int64_t t) {
-  const std::time_t at = static_cast<std::time_t>(t);
-  std::tm local{};
-  if (!localtime_r(&at, &local)) return 0;
-  return local.tm_gmtoff;
-}
-
-// Local dates and times as seconds since 1970, the zone's daylight saving rules deciding the
-// offset, as mktime with tm_isdst = -1 gives them. mktime re-reads the zone file on every
-// call when TZ is unset, which costs more than the whole parse of a large list, and even
-// localtime_r costs more than the rest of an item; so the offset is looked up once per
-// calendar day and used for the whole day while it holds from the day before to the day
-// after. Days near a change of offset go to mktime, whose choice decides the skipped and
-// repeated hours. Made for one parse: it runs tzset() so that the zone of the moment applies.
-class LocalClock {
- public:
-  LocalClock() { tzset(); }
-
-  // Days past the month's end roll into the next month.
-  int64_t Compose(int year, int month, int day, int hour, int minute, int second) {
-    const int64_t dayNumber = DaysFromCivil(year, month, 1) + (day - 1);
-    const int64_t asUtc = dayNumber * 86400 + hour * 3600 + minute * 60 + second;
-    Day& known = days_[static_cast<std::size_t>(dayNumber) % days_.size()];
-    if (known.number != dayNumber) {
-      const long before = UtcOffsetAt((dayNumber - 1) * 86400);
-      known = {dayNumber, before, before == UtcOffsetAt((dayNumber + 2) * 86400)};
-    }
-    if (known.steady) return asUtc - known.offset;
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm));
-  }
-
- private:
-  struct Day {
-    int64_t number = -1;  // days since 1970; the dates read are never earlier
-    long offset = 0;
-    bool steady = false;  // the same offset a day before and a day after
-  };
-  std::array<Day, 64> days_{};
-};
 
 int Field(std::u16string_view text, std::size_t pos, std::size_t length) {
   if (pos >= text.size()) return 0;
@@ -79,17 +15,17 @@ int Field(std::u16string_view text, std::size_t pos, std::size_t length) {
 }
 
 uint32_t CreatedTime(std::u16string_view text, LocalClock& clock) {
-  if (ParseLeadingInt(text) == 0) return Now();
+  if (ParseLeadingInt(text) == 0) return CurrentTime();
   const int year = Field(text, 0, 4);
   const int month = Field(text, 4, 2);
   const int day = Field(text, 6, 2);
-  if (year < 1970 || year > 2999 || month < 1 || month > 12 || day < 1 || day > 32) return Now();
+  if (year < 1970 || year > 2999 || month < 1 || month > 12 || day < 1 || day > 32) return CurrentTime();
   const int hour = Field(text, 9, 2);
   const int minute = Field(text, 11, 2);
   const int second = Field(text, 13, 2);
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return Now();
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return CurrentTime();
   const int64_t t = clock.Compose(year, month, day, hour, minute, second);
-  if (t < 0 || t > std::numeric_limits<uint32_t>::max()) return Now();
+  if (t < 0 || t > std::numeric_limits<uint32_t>::max()) return CurrentTime();
   return static_cast<uint32_t>(t);
 }
 
@@ -226,13 +162,6 @@ class RecordReader {
   LocalClock clock_;
 };
 
-// Room for more items in one step, growing at least geometrically so that many small lists
-// appended to one vector never copy it over and over.
-void MakeRoom(XmlFileItems& items, std::size_t more) {
-  const std::size_t needed = items.size() + more;
-  if (needed > items.capacity()) items.reserve(std::max(needed, 2 * items.capacity()));
-}
-
 }  // namespace
 
 uint32_t CXmlFileList::ParseCreated(std::u16string_view text) {
@@ -242,14 +171,6 @@ uint32_t CXmlFileList::ParseCreated(std::u16string_view text) {
 
 int CXmlFileList::Load(std::u16string_view path) {
   Release();
-  // A list of files takes about one record per 20 bytes and holds half a value unit per
-  // byte: room made at once spares copying the records and values as they grow.
-  std::error_code ec;
-  const auto bytes = std::filesystem::file_size(LocalPath(path), ec);
-  if (!ec && bytes <= m_limits.maxBytes) {
-    m_Nodes.reserve(static_cast<std::size_t>(bytes / 16));
-    m_strValues.reserve(static_cast<std::size_t>(bytes / 2));
-  }
   ListParser parser(m_Nodes, m_strValues, m_nElements);
   parser.Set_Limits(m_limits);
   const bool loaded = parser.Load_From_File(path, nullptr);
@@ -266,7 +187,6 @@ void CXmlFileList::Release() {
 }
 
 int CXmlFileList::ParseFolderList(XmlFileItems& items) {
-  MakeRoom(items, m_nElements);
   return VisitFolderList([&](XML_FILE_ITEM& item) { items.push_back(std::move(item)); });
 }
 
@@ -290,7 +210,6 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
   const std::size_t n = m_Nodes.size();
   if (n == 0) return 0;
   RecordReader reader(m_Nodes, m_strValues);
-  MakeRoom(items, m_nElements);
   for (std::size_t i = 0; i < n; ++i) {
     const Element element = m_Nodes[i].element;
     if (element == Element::File) {

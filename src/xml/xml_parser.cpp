@@ -6,9 +6,7 @@
 #include <libxml/SAX2.h>
 #include <libxml/xmlerror.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -43,11 +41,6 @@ std::string_view View(const xmlChar* text, int length) {
   return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
 }
 
-// Pieces of a document file taken from a large stdio buffer.
-constexpr std::size_t kFileBuffer = 256 * 1024;
-
-// A document file read by libxml2 in pieces; a file that grows past the size limit while
-// it is read, or fails to read, ends the parse.
 struct DocumentFile {
   struct Close {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -284,17 +277,11 @@ bool XML_PARSER::Load_From_File(std::u16string_view path, XmlNodeList* records) 
   m_strErrorDetail.clear();
   m_szFailure = u"XML Document FAILED to load";
   m_pRecords = records;
-  // Opened without waiting, so that a named pipe in its place fails instead of hanging.
   DocumentFile file;
-  const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  file.stream.reset(OpenLocalFile(path, "rb", file.buffer));
   struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file.stream.reset(::fdopen(fd, "rb"));
-  if (!file.stream) {
-    if (fd >= 0) ::close(fd);
+  if (!file.stream || ::fstat(::fileno(file.stream.get()), &st) != 0)
     return Fail(u"cannot open " + std::u16string(path));
-  }
-  file.buffer = std::make_unique_for_overwrite<char[]>(kFileBuffer);
-  std::setvbuf(file.stream.get(), file.buffer.get(), _IOFBF, kFileBuffer);
   const auto size = static_cast<unsigned long long>(st.st_size);
   if (size > m_limits.maxBytes)
     return Fail(Ascii("document of " + std::to_string(size) + " bytes is over the limit of " +
