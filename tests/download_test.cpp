@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link/phone_link.hpp"
+#include "phonesim/body.hpp"
 #include "plugged_phone.hpp"
 #include "protocol/pfileman.hpp"
 #include "protocol/transfer_file.hpp"
@@ -396,6 +397,57 @@ TEST_F(DownloadSim, PhoneAnswersFeedTheResults) {
   Plug(WithPacket(2048));
   EXPECT_EQ(man.DownloadFile(U16(source), u"Music\\..\\..", u"f.bin", 2048, window.wnd), 0);
   EXPECT_FALSE(fs::exists(phoneDir.path.parent_path() / "f.bin"));
+}
+
+// The phone keeps a file open between the pieces of one transfer, but a piece that follows
+// any other request finds the file as it is now: here it was renamed on the phone's disk
+// before a file query came in between, so the piece must not land in (or come from) the
+// renamed file.
+TEST(SimPhonePieces, APieceAfterAnotherRequestOpensTheFileAfresh) {
+  for (bool download : {true, false}) {
+    SCOPED_TRACE(download ? "download" : "upload");
+    TempFolder dir{"held-file"};
+    fs::create_directories(dir.path / "Music");
+    WriteFile(dir.path / "Music" / "f.bin", std::vector<uint8_t>(10, 'u'));
+    phonesim::Config config;
+    config.maxPacket = 8 + 39 + 2;  // header, result byte and echoed texts and numbers, two bytes
+    phonesim::Phone phone(dir.path, config);
+    ASSERT_EQ(phone.Connect("qorvend"), 1);
+    auto request = [&](uint8_t code, int32_t flag, auto&& fill) {
+      phonesim::BodyWriter w;
+      for (std::u16string_view text : {u"Music", u"f.bin"}) {
+        w.Byte(static_cast<uint8_t>(text.size() + 1));
+        w.Text(text);
+      }
+      fill(w);
+      auto answer = phone.Handle({0x20, code, flag, 1, w.Take()});
+      return answer && !answer->body.empty() ? answer->body[0] : 0;
+    };
+    auto piece = [&](uint32_t offset, uint32_t number, int32_t flag) {
+      if (!download) return request(0x20, 1, [&](phonesim::BodyWriter& w) {
+        w.U32(10);
+        w.U32(offset);
+        w.U32(number);
+      });
+      return request(0x05, flag, [&](phonesim::BodyWriter& w) {
+        w.U32(6);
+        w.U32(offset);
+        w.U32(number);
+        const uint8_t data[2] = {'a', 'b'};
+        w.Raw(data);
+      });
+    };
+    if (download) {
+      ASSERT_EQ(piece(0, 1, 0), 0x01);
+    } else {
+      ASSERT_EQ(request(0x06, 1, [](phonesim::BodyWriter&) {}), 0x01);
+    }
+    ASSERT_EQ(piece(2, 2, 0), 0x01);
+    fs::rename(dir.path / "Music" / "f.bin", dir.path / "Music" / "g.bin");
+    EXPECT_EQ(request(0x0E, 1, [](phonesim::BodyWriter& w) { w.U32(0); }), 0x21);
+    EXPECT_EQ(piece(4, 3, 1), 0x21);
+    EXPECT_EQ(fs::file_size(dir.path / "Music" / "g.bin"), download ? 4u : 10u);
+  }
 }
 
 TEST_F(DownloadSim, LinkLossThenResumeGivesTheSameFile) {

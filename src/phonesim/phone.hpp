@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/serial_port.hpp"
 #include "phonesim/config.hpp"
 
 namespace phonesim {
@@ -37,6 +38,7 @@ class Phone {
     linkUp_ = false;
     pendingList.reset();
     pendingXml.reset();
+    heldFile.reset();
   }
   // 168 bytes: byte 0 = 1, model name at offset 1 (8-bit, NUL-terminated).
   std::array<uint8_t, 168> PhoneInfo() const;
@@ -66,6 +68,18 @@ class Phone {
   };
   std::optional<PendingListing> pendingList;  // folder list pages (0x03)
   std::optional<PendingListing> pendingXml;   // XML listing pieces (0x21)
+
+  // The file that the last transfer piece read or wrote, kept open for the next piece of the
+  // same transfer, as a phone keeps a file open while it is being copied. Only the very next
+  // request may use it; anything in between (a rename, a delete) makes the next piece open
+  // the file afresh.
+  struct HeldFile {
+    std::filesystem::path path;
+    kiv::UniqueFd fd;
+    bool write = false;
+    int packet = 0;
+  };
+  std::optional<HeldFile> heldFile;
 
  private:
   Packet Dispatch(const Packet& request);

@@ -3,7 +3,8 @@
 // size, and marks the last piece with code 0xC6. Downloads (PC to phone): pieces are written
 // into the served file at their offsets as they arrive, so that a file cut off by a lost
 // link stays on the phone at the length received and a resumed download continues it.
-// The phone keeps no state between requests: each request names the file and the offset.
+// Each request names the file and the offset; between the pieces of one transfer the phone
+// only keeps the file open.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,19 +62,42 @@ void WriteFolderAndName(BodyWriter& w, std::u16string_view folder, std::u16strin
   w.Text(name);
 }
 
+// The descriptor for a piece of a transfer: the held one when the request just before was a
+// piece of the same file in the same direction, else the file opened now and held for the
+// next piece (-1 with errno set when it cannot be opened).
+int PieceFile(Phone& phone, const fs::path& path, bool write) {
+  auto& held = phone.heldFile;
+  if (held && held->packet + 1 == phone.packets() && held->write == write && held->path == path) {
+    held->packet = phone.packets();
+    return held->fd.Get();
+  }
+  held.reset();
+  kiv::UniqueFd fd(::open(path.c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return -1;
+  const int raw = fd.Get();
+  held = Phone::HeldFile{path, std::move(fd), write, phone.packets()};
+  return raw;
+}
+
+// An answer that ends the transfer's piece run: the next piece opens its file afresh.
+Packet EndPieces(Phone& phone, Packet answer) {
+  phone.heldFile.reset();
+  return answer;
+}
+
 // One piece answer of an upload: the echoed texts, the file's length, the piece's offset, a
 // piece counter that the PC hands back, and up to one packet's worth of the file.
 Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view folder, std::u16string_view name,
                    uint32_t offset, uint32_t counter) {
   auto path = MapPhonePath(phone, folder, name);
   if (!path) return phone.Answer(request, kBadRequest);
-  // One open, one status and one positioned read per piece: a large copy asks for thousands.
-  kiv::UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // A status and a positioned read per piece on the held file: a large copy asks for thousands.
+  const int fd = PieceFile(phone, *path, false);
   struct stat st {};
-  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return EndPieces(phone, phone.Answer(request, kNoFile));
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size > UINT32_MAX) return phone.Answer(request, kIoError);
-  if (offset > size) return phone.Answer(request, kBadRequest);
+  if (size > UINT32_MAX) return EndPieces(phone, phone.Answer(request, kIoError));
+  if (offset > size) return EndPieces(phone, phone.Answer(request, kBadRequest));
 
   BodyWriter head;
   head.Byte(kOk);
@@ -83,24 +107,26 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   head.U32(counter);
   const std::size_t fields = head.Size();
   const std::size_t packet = std::min<std::size_t>(phone.config().maxPacket, kHeader + kMaxBody);
-  if (packet <= kHeader + fields) return phone.Answer(request, kBadRequest);
+  if (packet <= kHeader + fields) return EndPieces(phone, phone.Answer(request, kBadRequest));
   const std::size_t room = packet - kHeader - fields;
   const std::size_t piece = std::min<uint64_t>(room, size - offset);
 
   Packet answer = phone.Answer(request, kOk);
   answer.body = head.Take();
   answer.body.resize(fields + piece);
-  if (piece && ::pread(fd.Get(), answer.body.data() + fields, piece, static_cast<off_t>(offset)) !=
+  if (piece && ::pread(fd, answer.body.data() + fields, piece, static_cast<off_t>(offset)) !=
                    static_cast<ssize_t>(piece))
-    return phone.Answer(request, kIoError);
-  if (offset + piece >= size) answer.code = kLastPieceCode;
-  return answer;
+    return EndPieces(phone, phone.Answer(request, kIoError));
+  if (offset + piece < size) return answer;
+  answer.code = kLastPieceCode;
+  return EndPieces(phone, std::move(answer));
 }
 
 Packet StartUpload(Phone& phone, const Packet& request) {
   BodyReader r(request.body);
   std::u16string folder, name;
   if (!ReadFolderAndName(r, folder, name)) return phone.Answer(request, kBadRequest);
+  phone.heldFile.reset();  // a new upload reads the file as it is now
   return UploadPiece(phone, request, folder, name, 0, 1);
 }
 
@@ -141,24 +167,25 @@ Packet StorePiece(Phone& phone, const Packet& request) {
     if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
     return phone.Answer(request, kOk);
   }
-  // A later piece continues what the phone holds: one open, one status and one positioned
-  // write, as a large copy sends thousands of them.
-  kiv::UniqueFd fd(::open(path->c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) {
+  // A later piece continues what the phone holds: a status and a positioned write on the
+  // held file, as a large copy sends thousands of them.
+  const int fd = PieceFile(phone, *path, true);
+  if (fd < 0) {
     const bool missing = errno == ENOENT || errno == ENOTDIR || errno == EISDIR;
     return phone.Answer(request, missing ? kNoFile : kIoError);
   }
   struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
-  if (static_cast<uint64_t>(st.st_size) < offset) return phone.Answer(request, kBadRequest);
-  if (!data.empty() && ::pwrite(fd.Get(), data.data(), data.size(), static_cast<off_t>(offset)) !=
-                           static_cast<ssize_t>(data.size()))
-    return phone.Answer(request, kIoError);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return EndPieces(phone, phone.Answer(request, kNoFile));
+  if (static_cast<uint64_t>(st.st_size) < offset) return EndPieces(phone, phone.Answer(request, kBadRequest));
+  if (!data.empty() &&
+      ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(data.size()))
+    return EndPieces(phone, phone.Answer(request, kIoError));
+  if (request.flag != 1) return phone.Answer(request, kOk);
   // The last piece (flag 1) completes the file.
-  if (request.flag == 1 && (::fstat(fd.Get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != length))
-    return phone.Answer(request, kBadRequest);
-  if (::close(fd.Release()) != 0) return phone.Answer(request, kIoError);
-  return phone.Answer(request, kOk);
+  if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != length)
+    return EndPieces(phone, phone.Answer(request, kBadRequest));
+  const bool closed = ::close(phone.heldFile->fd.Release()) == 0;
+  return EndPieces(phone, phone.Answer(request, closed ? kOk : kIoError));
 }
 
 // The resume announcement: the phone keeps the first offset bytes of its partial file and
