@@ -1,5 +1,6 @@
 #include "host.hpp"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "text.hpp"
 
@@ -53,12 +55,16 @@ constexpr intptr_t kReplaceAll = 2;
 constexpr intptr_t kKeep = 3;
 
 volatile std::sig_atomic_t g_cancelled = 0;
+// Ctrl-C's wake-up for the thread that cancels the library's copy: the library's cancel
+// traces and locks, which a signal handler must not do.
+int g_cancelPipe[2] = {-1, -1};
 // A progress bar is on the terminal's current line.
 bool g_lineOpen = false;
 
 extern "C" void OnInterrupt(int) {
   g_cancelled = 1;
-  Kiv_TransferCancle();  // sets the library's cancel flags, nothing more
+  const char wake = 1;
+  [[maybe_unused]] ssize_t n = ::write(g_cancelPipe[1], &wake, 1);
 }
 
 intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -335,6 +341,14 @@ intptr_t Host::AskOverwrite() {
 }
 
 void InstallCancelHandler() {
+  if (::pipe2(g_cancelPipe, O_CLOEXEC) == 0) {
+    std::thread([] {
+      char wake = 0;
+      while (::read(g_cancelPipe[0], &wake, 1) < 0 && errno == EINTR) {
+      }
+      Kiv_TransferCancle();
+    }).detach();
+  }
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
