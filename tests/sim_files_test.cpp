@@ -273,4 +273,26 @@ TEST_F(SimFilesTest, ResumesACopyThatTheLinkCut) {
   EXPECT_THAT(window.reports, ::testing::ElementsAre(0xC8));
 }
 
+// A resume text far longer than a blanked file (a deep PC folder of non-ASCII names, three
+// bytes a letter in UTF-8) is read whole, so the copy continues from the right source.
+TEST_F(SimFilesTest, ResumesFromALongSourcePath) {
+  fs::path deep = pc;
+  for (int i = 0; i < 6; ++i) {
+    deep /= std::string(40, 'x');
+    for (int k = 0; k < 20; ++k) deep += "\xe2\x82\xac";  // the euro sign
+  }
+  fs::create_directories(deep);
+  const std::string photo = Pattern(50000);
+  Write(deep / "photo.jpg", photo);
+  Write(phoneDir / "Pictures" / "photo.jpg", photo.substr(0, 20000));
+  const std::string text = (deep / "photo.jpg").string() + "\tPictures";
+  ASSERT_GT(text.size(), 520u);
+  fs::create_directories(base / "work");
+  Write(base / "work" / "ResumeFiles.txt", text);
+  Connect();
+  window.answers[502] = {1};
+  EXPECT_EQ(Kiv_ResumfileDownLoad(window.wnd), 1) << window.Describe();
+  EXPECT_TRUE(Holds(phoneDir / "Pictures" / "photo.jpg", photo));
+}
+
 }  // namespace

@@ -16,6 +16,10 @@ namespace kiv {
 namespace {
 
 constexpr std::size_t kResumeFileSize = 520;
+// The longest resume text the loader takes. A UTF-8 text of two long paths can be well over
+// the 520 bytes of a blanked file; a longer file is refused rather than cut, as a cut target
+// folder would resume into, or delete from, another folder.
+constexpr std::size_t kResumeTextLimit = 64 * 1024;
 constexpr intptr_t kAnswerContinue = 1;
 constexpr intptr_t kAnswerRestart = 2;
 
@@ -42,9 +46,10 @@ bool CPhoneFileManager::LoadResumeDetails() {
   m_nResumeOffset = 0;
   std::ifstream in(ResumeFilePath(), std::ios::binary);
   if (!in) return false;
-  std::string bytes(kResumeFileSize, '\0');
+  std::string bytes(kResumeTextLimit + 1, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kResumeTextLimit) return false;
   std::u16string text = Utf8ToU16(bytes);
   auto tab = text.find(u'\t');
   if (tab == std::u16string::npos) return false;
