@@ -244,6 +244,31 @@ TEST_F(SimFilesTest, ChangesOnThePhone) {
   EXPECT_TRUE(window.reports.empty()) << window.Describe();
 }
 
+// An earlier entry of the same call can take away a later entry's record: by replacing the
+// file of that name in the target, or by moving it. The later entry then has no record.
+TEST_F(SimFilesTest, PhoneSourcesWhoseRecordAnEarlierEntryRemoved) {
+  struct Case {
+    const char* name;
+    std::u16string first, second;
+    int move;
+  };
+  const Case cases[] = {
+      {"copy replaces the second source", u"Music\\a.mp3", u"Pictures\\a.mp3", 0},
+      {"the same file moved twice", u"Music\\a.mp3", u"Music\\a.mp3", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(phoneDir / "Music" / "a.mp3", Pattern(5000));
+    Write(phoneDir / "Pictures" / "a.mp3", "old");
+    Connect();
+    OpenAll();
+    StringList list({c.first, c.second});
+    EXPECT_EQ(Kiv_SendToPhone(list.get(), u"Pictures", 1, c.move, window.wnd), -8);
+    EXPECT_TRUE(Holds(phoneDir / "Pictures" / "a.mp3", Pattern(5000)));
+    kiv::CurrentLink().Disconnect();
+  }
+}
+
 TEST_F(SimFilesTest, ResumesACopyThatTheLinkCut) {
   Connect();
   ASSERT_EQ(Kiv_OpenFolder(u"Pictures", window.wnd), 1);

@@ -107,7 +107,10 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
 
     int64_t size = 0;
     if (phoneSource) {
-      size = FindFileByPath(entry)->m_nSize;
+      // An earlier entry may have replaced or moved this one since the records were checked.
+      const PhoneFileInfo* file = FindFileByPath(entry);
+      if (!file) return -8;
+      size = file->m_nSize;
     } else {
       size = LocalLength(entry);
     }
