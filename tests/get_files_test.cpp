@@ -207,7 +207,7 @@ TEST_F(GetFilesTest, FailedCopyLeavesTheFullLengthAndSaysSo) {
 }
 
 TEST_F(GetFilesTest, PhoneNamesThatWouldLeaveThePcFolderAreRefused) {
-  const std::u16string names[] = {u"..",          u"../escape.mp3", u"..\u2215x.mp3", u"C:escape.mp3",
+  const std::u16string names[] = {u"..",          u"../escape.mp3", u"C:escape.mp3",
                                   u"a/escape.mp3", u"bell\a.mp3",    u"tab\t.mp3",     u"."};
   for (const auto& name : names) {
     AddFile(u"Music\\Sub", name, 4);
@@ -223,9 +223,9 @@ TEST_F(GetFilesTest, PhoneNamesThatWouldLeaveThePcFolderAreRefused) {
 }
 
 TEST_F(GetFilesTest, NameCheckAcceptsOrdinaryNames) {
-  for (std::u16string_view name : {u"a.mp3", u"Song (live) .mp3", u"\u00e9t\u00e9.jpg", u".hidden", u"a.b.c"})
+  for (std::u16string_view name : {u"a.mp3", u"Song (live) .mp3", u"\u00e9t\u00e9.jpg", u".hidden", u"a.b.c", u"song..mp3", u"Hello...jpg", u"..\u2215x.mp3"})
     EXPECT_TRUE(kiv::IsSafeLocalName(name)) << kiv::U16ToUtf8(name);
-  for (std::u16string_view name : {u"", u".", u"..", u"x\\y", u"x/y", u"d:", u"a\x7f", u"a..b"})
+  for (std::u16string_view name : {u"", u".", u"..", u"x\\y", u"x/y", u"d:", u"a\x7f"})
     EXPECT_FALSE(kiv::IsSafeLocalName(name)) << kiv::U16ToUtf8(name);
 }
 

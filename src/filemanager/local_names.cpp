@@ -11,7 +11,8 @@
 namespace kiv {
 
 bool IsSafeLocalName(std::u16string_view name) {
-  if (name.empty() || name == u"." || name.find(u"..") != std::u16string_view::npos) return false;
+  // Dots inside a name ("song..mp3") are ordinary; only "." and ".." name other folders.
+  if (name.empty() || name == u"." || name == u"..") return false;
   for (char16_t c : name) {
     if (c < 0x20 || c == 0x7F) return false;
     if (c == u'\\' || c == u'/' || c == u':') return false;

@@ -12,7 +12,7 @@
 namespace kiv {
 
 // Whether a file name that came from the phone may be joined to a PC folder the host chose
-// without leaving it: not empty, not ".", no "..", no "\\" or "/", no drive colon, no
+// without leaving it: not empty, not "." or "..", no "\\" or "/", no drive colon, no
 // control characters. Anything else is refused before a local file is touched.
 bool IsSafeLocalName(std::u16string_view name);
 
