@@ -269,6 +269,25 @@ TEST_F(SimFilesTest, PhoneSourcesWhoseRecordAnEarlierEntryRemoved) {
   }
 }
 
+// A link lost between two files leaves the free size unknown: the next file is refused as
+// not fitting, and nothing is recorded for a resume.
+TEST_F(SimFilesTest, ALinkLostBetweenFilesLeavesNoRoomForTheNext) {
+  Connect();
+  ASSERT_EQ(Kiv_OpenFolder(u"Pictures", window.wnd), 1);
+  Write(pc / "one.jpg", Pattern(100));
+  Write(pc / "two.jpg", Pattern(100));
+  // 1: the first announcement, 2: its only piece, 3: the second announcement.
+  window.onProgress = [](int count) {
+    if (count == 3) kiv::CurrentLink().Disconnect();
+  };
+  StringList up({U(pc / "one.jpg"), U(pc / "two.jpg")});
+  EXPECT_EQ(Kiv_SendToPhone(up.get(), u"Pictures", 0, 0, window.wnd), -6);
+  EXPECT_THAT(window.reports, ::testing::ElementsAre(0xBB));
+  EXPECT_TRUE(Holds(phoneDir / "Pictures" / "one.jpg", Pattern(100)));
+  EXPECT_FALSE(fs::exists(phoneDir / "Pictures" / "two.jpg"));
+  EXPECT_FALSE(fs::exists(base / "work" / "ResumeFiles.txt"));
+}
+
 TEST_F(SimFilesTest, ResumesACopyThatTheLinkCut) {
   Connect();
   ASSERT_EQ(Kiv_OpenFolder(u"Pictures", window.wnd), 1);

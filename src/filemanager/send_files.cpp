@@ -152,13 +152,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
     }
     if (m_bCancel.load(std::memory_order_relaxed)) break;
 
-    if (CurrentLink().IsConnected()) {
-      int64_t free = -1;
-      if (!UpdateFreeSize(target, &free, window)) break;
-      if (free < size) {
-        SendReport(window, kReportNoSpace, kStyleNoText);
-        return -6;
-      }
+    // Without a link the free size stays unknown (-1), which no file fits.
+    int64_t free = -1;
+    if (CurrentLink().IsConnected() && !UpdateFreeSize(target, &free, window)) break;
+    if (free < size) {
+      SendReport(window, kReportNoSpace, kStyleNoText);
+      return -6;
     }
 
     int result = 0;
