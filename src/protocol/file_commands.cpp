@@ -36,11 +36,10 @@ int CPFileMan::RenameFile(std::u16string_view folder, std::u16string_view oldNam
 int CPFileMan::CreateFolder(std::u16string_view path) {
   m_byResult = 1;
   CGenPacket answer;
-  // Only 0x01 means the folder was made; the other success codes do not. The result byte
-  // is kept so that the caller can tell a busy phone (0x53) from other refusals.
+  // Only 0x01 means the folder was made; the other success codes do not. The answer's byte
+  // is not kept as the last result, which stays 1.
   if (!Transact(kCmdCreateFolder, "p", {path}, answer, {.classify = false})) return 0;
-  m_byResult = answer.Body()[0];
-  return m_byResult == 0x01 ? 1 : 0;
+  return answer.Body()[0] == 0x01 ? 1 : 0;
 }
 
 int CPFileMan::CopyPhoneFile(std::u16string_view folder, std::u16string_view name, std::u16string_view target) {
