@@ -128,6 +128,18 @@ TEST_F(FolderTreeTest, RecursiveOpenReadsTheSubtreeOnce) {
   EXPECT_EQ(phone.sent.size(), 1u);
 }
 
+// A phone that answers every listing with one more subfolder cannot drive the recursive
+// open without end; names that would stand for other paths are not taken.
+TEST_F(FolderTreeTest, RecursiveOpenStopsAtItsDepthBound) {
+  phone.Answer(Listing(Folder(u"d") + Folder(u"") + Folder(u"a\\b")));
+  for (int i = 0; i < 300; ++i) phone.Answer(Listing(Folder(u"d")));
+  ASSERT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 1);
+  EXPECT_EQ(phone.sent.size(), 256u);  // Music and the 255 folders below it, down to depth 256
+  EXPECT_EQ(m().m_FolderInfos.size(), 257u);
+  EXPECT_EQ(m().FindFolder(u"Music\\"), nullptr);
+  EXPECT_EQ(m().FindFolder(u"Music\\a\\b"), nullptr);
+}
+
 TEST_F(FolderTreeTest, OpenFailuresAndTheirReports) {
   struct Case {
     const char* name;

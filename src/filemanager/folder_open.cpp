@@ -31,6 +31,10 @@ uint32_t XmlFolderAttributes(uint32_t word, bool subfolders) {
   return attr;
 }
 
+// How deep a recursive open goes at most. Real phones stop far sooner; the bound keeps a
+// phone that answers every listing with one more subfolder from exhausting the stack.
+constexpr int kMaxOpenDepth = 256;
+
 }  // namespace
 
 int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivHwnd window) {
@@ -45,8 +49,12 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
     if (!m_PFileMan.m_bRefused) SendReport(window, kReportListFailed, kStyleName, folderPath);
     return 0;
   }
+  // The record is looked up again after every exchange: a host may have emptied the tree
+  // from a callback of its own link meanwhile.
+  const PhoneFolderInfo* listed = m_FolderInfos.Find(folderPath);
+  if (!listed) return 0;
   // Files go into the tree as the list is read; the subfolders follow them.
-  const bool writable = (m_FolderInfos.Find(folderPath)->m_dwAttr & kFolderWritable) != 0;
+  const bool writable = (listed->m_dwAttr & kFolderWritable) != 0;
   XmlFileItems folders;
   {
     CXmlFileList list;
@@ -71,23 +79,29 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
   for (const auto& item : folders) {
     const PhoneFolderInfo* parent = m_FolderInfos.Find(folderPath);
     if (!parent || !m_bConnected) return 0;
+    // A name that is empty or holds a backslash would stand for some other folder's path.
+    if (item.m_strName.empty() || item.m_strName.find(u'\\') != std::u16string::npos) continue;
     std::u16string childPath = folderPath + u'\\' + item.m_strName;
     PhoneFolderInfo child(parent, XmlFolderAttributes(static_cast<uint32_t>(item.m_nAttr), subfolders), childPath,
                           static_cast<int>(MemoryOf(childPath).maxDepth));
     if (!(child.m_dwAttr & kFolderHidden) && !m_FolderInfos.Find(childPath)) m_FolderInfos.push_back(std::move(child));
   }
-  m_FolderInfos.Find(folderPath)->m_bListed = 1;
-  if (recursive && !m_FolderInfos.Find(folderPath)->m_bSubOpened) {
+  PhoneFolderInfo* self = m_FolderInfos.Find(folderPath);
+  if (!self) return 0;
+  self->m_bListed = 1;
+  if (recursive && !self->m_bSubOpened) {
     // The list grows while the walk runs; it runs to the current end each time.
     for (std::size_t i = 0; i < m_FolderInfos.size(); ++i) {
       const PhoneFolderInfo& f = m_FolderInfos[i];
       if (f.m_strUpFolderName == kRootParent || f.m_bSubOpened || f.m_strUpFolderName != folderPath ||
-          (f.m_dwAttr & kFolderHidden))
+          (f.m_dwAttr & kFolderHidden) || PathDepth(f.m_sFolderName) > kMaxOpenDepth)
         continue;
       std::u16string child = f.m_sFolderName;
       if (!OpenFolder(child, true, window)) return 0;
     }
-    m_FolderInfos.Find(folderPath)->m_bSubOpened = 1;
+    self = m_FolderInfos.Find(folderPath);
+    if (!self) return 0;
+    self->m_bSubOpened = 1;
   }
   return 1;
 }
@@ -108,7 +122,9 @@ int CPhoneFileManager::RefreshFolder(std::u16string_view path, bool dump, KivHwn
       return 0;
     }
     std::size_t before = m_FileInfos.size();
-    bool writable = (m_FolderInfos.Find(folderPath)->m_dwAttr & kFolderWritable) != 0;
+    const PhoneFolderInfo* listed = m_FolderInfos.Find(folderPath);
+    if (!listed) return 0;
+    bool writable = (listed->m_dwAttr & kFolderWritable) != 0;
     for (std::size_t index = 0; index < entries.size(); ++index) {
       const PhoneListEntry& entry = entries[index];
       if (!(entry.m_nFlags & 0x1) || m_FileInfos.Find(folderPath, entry.m_strName)) continue;
@@ -138,7 +154,9 @@ int CPhoneFileManager::RefreshFolder(std::u16string_view path, bool dump, KivHwn
       child.SetAttributes(attr, static_cast<int>(MemoryOf(childPath).maxDepth));
       if (!(child.m_dwAttr & kFolderHidden)) m_FolderInfos.push_back(std::move(child));
     }
-    m_FolderInfos.Find(folderPath)->m_bListed = 1;
+    PhoneFolderInfo* self = m_FolderInfos.Find(folderPath);
+    if (!self) return 0;
+    self->m_bListed = 1;
   }
   PhoneFolderInfo* record = m_FolderInfos.Find(folderPath);
   if (dump && record && !record->m_bSubOpened) record->m_bSubOpened = 1;
