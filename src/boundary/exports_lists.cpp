@@ -7,11 +7,15 @@
 
 using kiv::CPhoneFileManager;
 using kiv::FromHost;
+using kiv::Guarded;
 using kiv::WithManager;
 
 extern "C" {
 
-KIV_API KivFileInfoList* Kiv_FileInfoList_New(void) { return std::make_unique<KivFileInfoList>().release(); }
+KIV_API KivFileInfoList* Kiv_FileInfoList_New(void) {
+  return Guarded<KivFileInfoList*>("Kiv_FileInfoList_New", nullptr,
+                                   [] { return std::make_unique<KivFileInfoList>().release(); });
+}
 KIV_API int32_t Kiv_FileInfoList_Count(const KivFileInfoList* list) {
   return list ? static_cast<int32_t>(list->views.size()) : 0;
 }
@@ -21,7 +25,10 @@ KIV_API const KivFileInfo* Kiv_FileInfoList_At(const KivFileInfoList* list, int3
 }
 KIV_API void Kiv_FileInfoList_Free(KivFileInfoList* list) { std::unique_ptr<KivFileInfoList> owned(list); }
 
-KIV_API KivFolderInfoList* Kiv_FolderInfoList_New(void) { return std::make_unique<KivFolderInfoList>().release(); }
+KIV_API KivFolderInfoList* Kiv_FolderInfoList_New(void) {
+  return Guarded<KivFolderInfoList*>("Kiv_FolderInfoList_New", nullptr,
+                                     [] { return std::make_unique<KivFolderInfoList>().release(); });
+}
 KIV_API int32_t Kiv_FolderInfoList_Count(const KivFolderInfoList* list) {
   return list ? static_cast<int32_t>(list->views.size()) : 0;
 }
