@@ -16,10 +16,10 @@ using ::testing::ElementsAre;
 
 constexpr char16_t kTypes[] = u"mp3|3|0/jpg|1|500/jar|2|100/txt|0";
 
-std::vector<uint8_t> SecondFormHandshake(bool card) {
+std::vector<uint8_t> SecondFormHandshake(bool card, std::u16string_view cardName = u"Memory Card") {
   Body b;
   b.B(0x01).D(0xFFFFFFFF).B(9).D(4096).D(64).T(kTypes).D(32).D(255).B(6).B(card ? 1 : 0);
-  if (card) b.B(4).D(40).D(80).D(200).T(u"Memory Card");
+  if (card) b.B(4).D(40).D(80).D(200).T(cardName);
   return b;
 }
 
@@ -84,6 +84,17 @@ TEST_F(SessionTest, OtherConnectFailureSendsOneNoTextReport) {
     EXPECT_EQ(window.messages[0].wParam, 0xCFu);
     EXPECT_EQ(window.messages[0].style, 0x80u);
   }
+}
+
+// However long a name the phone sends, the host's buffer of 4096 units holds it.
+TEST_F(SessionTest, ALongCardNameIsCutToTheHostBuffer) {
+  phone.Answer(SecondFormHandshake(true, std::u16string(5000, u'n')));
+  phone.Answer(RootList(u"Music|3"));
+  ASSERT_EQ(Kiv_Connect(1, 0, window.wnd, 1), 1);
+  std::vector<KivChar> buffer(4096 + 8, u'#');
+  Kiv_GetExtraMemoryName(buffer.data());
+  EXPECT_EQ(std::u16string(buffer.data()), std::u16string(4095, u'n'));
+  EXPECT_EQ(buffer[4096], u'#');
 }
 
 TEST_F(SessionTest, FailedHandshakeOrRootReadClosesWithoutReport) {

@@ -196,7 +196,8 @@ KIV_API void Kiv_TransferCancle(void);
 KIV_API void Kiv_GetModelName(KivChar* buffer);
 KIV_API int32_t Kiv_GetFileManVersion(void);
 KIV_API const KivTypeArray* Kiv_GetSupportFileExt(void);
-/* Copies the memory card name, NUL-terminated UTF-16, into buffer. */
+/* Copies the memory card name, NUL-terminated UTF-16, into buffer, which holds 4096 units
+   (the name is at most 4095 units long). */
 KIV_API void Kiv_GetExtraMemoryName(KivChar* buffer);
 
 /* ---- Folder tree and space ----------------------------------------------------------- */

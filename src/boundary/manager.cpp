@@ -61,10 +61,12 @@ int CPhoneFileManager::ReadPhoneInfo(std::u16string_view text) {
   m_ExternalMemory = MemoryRecord{};
   m_strExtraMemory.clear();
   std::u16string nameBuffer;
-  nameBuffer.reserve(4096);
   if (!m_bConnected) return 0;
   if (!m_PFileMan.OpenSession(text, m_nMaxPacketSize, m_InternalMemory, m_ExternalMemory, nameBuffer, m_FileTypes))
     return 0;
+  // The name goes into a buffer of kExtraMemoryNameUnits units with its terminator, whatever
+  // length the phone sent.
+  if (nameBuffer.size() >= kExtraMemoryNameUnits) nameBuffer.resize(kExtraMemoryNameUnits - 1);
   m_strExtraMemory = nameBuffer;
   return 1;
 }
@@ -130,13 +132,19 @@ int CPhoneFileManager::SPPDisconnect(int keep) {
 
 namespace {
 
-std::unique_ptr<CPhoneFileManager>& Holder() {
-  // Destroyed when the library unloads, which destroys the last current manager.
-  static std::unique_ptr<CPhoneFileManager> holder;
-  return holder;
-}
-
 std::atomic<CPhoneFileManager*> g_current{nullptr};
+
+// Destroyed when the library unloads, which destroys the last current manager; the current
+// pointer is emptied first so that a late call from another thread finds no manager.
+struct ManagerHolder {
+  std::unique_ptr<CPhoneFileManager> manager;
+  ~ManagerHolder() { g_current.store(nullptr, std::memory_order_release); }
+};
+
+std::unique_ptr<CPhoneFileManager>& Holder() {
+  static ManagerHolder holder;
+  return holder.manager;
+}
 
 }  // namespace
 

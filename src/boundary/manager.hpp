@@ -17,6 +17,9 @@
 
 namespace kiv {
 
+// Units of the host's buffer for the memory card name, its terminator included.
+inline constexpr std::size_t kExtraMemoryNameUnits = 4096;
+
 inline constexpr int kCableBaudrate = 115200;
 inline constexpr int kModeClassic = 1;
 inline constexpr int kModeExtended = 0;
@@ -114,7 +117,7 @@ class CPhoneFileManager {
   int AddFolderInfo(std::u16string_view path);
 
   KivHwnd m_hWnd = nullptr;
-  std::u16string m_strExtraMemory;
+  std::u16string m_strExtraMemory;  // at most kExtraMemoryNameUnits - 1 units
   std::u16string m_strRootList;
   FolderList m_FolderInfos;
   CPFileMan m_PFileMan;

@@ -293,7 +293,7 @@ struct Space {
 int Info(Session& s) {
   KivChar model[256] = {};
   Kiv_GetModelName(model);
-  KivChar card[256] = {};
+  KivChar card[4096] = {};
   Kiv_GetExtraMemoryName(card);
   const KivTypeArray* types = Kiv_GetSupportFileExt();
   Listing top = s.tree.List("");
