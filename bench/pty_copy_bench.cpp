@@ -80,25 +80,20 @@ double RawPty(std::size_t bytes, bool masterToSlave) {
   return MBps(bytes, s);
 }
 
-bool ReadExactly(int fd, char* to, std::size_t n) {
+// Moves exactly n bytes with ::read or ::write, whatever sizes the terminal takes at a time.
+template <typename Byte, typename Op>
+bool Exactly(Op op, int fd, Byte* at, std::size_t n) {
   while (n) {
-    ssize_t got = ::read(fd, to, n);
-    if (got <= 0) return false;
-    to += got;
-    n -= static_cast<std::size_t>(got);
+    const ssize_t done = op(fd, at, n);
+    if (done <= 0) return false;
+    at += done;
+    n -= static_cast<std::size_t>(done);
   }
   return true;
 }
 
-bool WriteExactly(int fd, const char* from, std::size_t n) {
-  while (n) {
-    ssize_t put = ::write(fd, from, n);
-    if (put <= 0) return false;
-    from += put;
-    n -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
+bool ReadExactly(int fd, char* to, std::size_t n) { return Exactly(::read, fd, to, n); }
+bool WriteExactly(int fd, const char* from, std::size_t n) { return Exactly(::write, fd, from, n); }
 
 // The bare exchange in one direction: the PC process holds the slave end, a forked phone
 // process the master end. Every piece is packet bytes, every other message kShort bytes.

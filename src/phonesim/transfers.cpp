@@ -79,12 +79,6 @@ int PieceFile(Phone& phone, const fs::path& path, bool write) {
   return raw;
 }
 
-// An answer that ends the transfer's piece run: the next piece opens its file afresh.
-Packet EndPieces(Phone& phone, Packet answer) {
-  phone.heldFile.reset();
-  return answer;
-}
-
 // One piece answer of an upload: the echoed texts, the file's length, the piece's offset, a
 // piece counter that the PC hands back, and up to one packet's worth of the file.
 Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view folder, std::u16string_view name,
@@ -94,10 +88,10 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   // A status and a positioned read per piece on the held file: a large copy asks for thousands.
   const int fd = PieceFile(phone, *path, false);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return EndPieces(phone, phone.Answer(request, kNoFile));
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size > UINT32_MAX) return EndPieces(phone, phone.Answer(request, kIoError));
-  if (offset > size) return EndPieces(phone, phone.Answer(request, kBadRequest));
+  if (size > UINT32_MAX) return phone.Answer(request, kIoError);
+  if (offset > size) return phone.Answer(request, kBadRequest);
 
   BodyWriter head;
   head.Byte(kOk);
@@ -107,7 +101,7 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   head.U32(counter);
   const std::size_t fields = head.Size();
   const std::size_t packet = std::min<std::size_t>(phone.config().maxPacket, kHeader + kMaxBody);
-  if (packet <= kHeader + fields) return EndPieces(phone, phone.Answer(request, kBadRequest));
+  if (packet <= kHeader + fields) return phone.Answer(request, kBadRequest);
   const std::size_t room = packet - kHeader - fields;
   const std::size_t piece = std::min<uint64_t>(room, size - offset);
 
@@ -116,10 +110,11 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   answer.body.resize(fields + piece);
   if (piece && ::pread(fd, answer.body.data() + fields, piece, static_cast<off_t>(offset)) !=
                    static_cast<ssize_t>(piece))
-    return EndPieces(phone, phone.Answer(request, kIoError));
+    return phone.Answer(request, kIoError);
   if (offset + piece < size) return answer;
   answer.code = kLastPieceCode;
-  return EndPieces(phone, std::move(answer));
+  phone.heldFile.reset();  // the copy is complete
+  return answer;
 }
 
 Packet StartUpload(Phone& phone, const Packet& request) {
@@ -175,17 +170,18 @@ Packet StorePiece(Phone& phone, const Packet& request) {
     return phone.Answer(request, missing ? kNoFile : kIoError);
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return EndPieces(phone, phone.Answer(request, kNoFile));
-  if (static_cast<uint64_t>(st.st_size) < offset) return EndPieces(phone, phone.Answer(request, kBadRequest));
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
+  if (static_cast<uint64_t>(st.st_size) < offset) return phone.Answer(request, kBadRequest);
   if (!data.empty() &&
       ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(data.size()))
-    return EndPieces(phone, phone.Answer(request, kIoError));
+    return phone.Answer(request, kIoError);
   if (request.flag != 1) return phone.Answer(request, kOk);
   // The last piece (flag 1) completes the file.
   if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != length)
-    return EndPieces(phone, phone.Answer(request, kBadRequest));
+    return phone.Answer(request, kBadRequest);
   const bool closed = ::close(phone.heldFile->fd.Release()) == 0;
-  return EndPieces(phone, phone.Answer(request, closed ? kOk : kIoError));
+  phone.heldFile.reset();
+  return phone.Answer(request, closed ? kOk : kIoError);
 }
 
 // The resume announcement: the phone keeps the first offset bytes of its partial file and
