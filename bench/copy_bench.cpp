@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "link/phone_link.hpp"
-#include "link/sim_channel.hpp"
+#include "phonesim/sim_channel.hpp"
 #include "phonesim/phone.hpp"
 #include "protocol/pfileman.hpp"
 

@@ -20,7 +20,7 @@
 #include <iterator>
 #include <string>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
 #include "link/builtin_link.hpp"

@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
 #include "phonesim_process.hpp"

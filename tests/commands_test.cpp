@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "platform/text.hpp"
 #include "plugged_phone.hpp"
 #include "protocol/pfileman.hpp"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "platform/shell_path.hpp"
 #include "plugged_phone.hpp"
 

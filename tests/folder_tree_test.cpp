@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "boundary/manager.hpp"
-#include "boundary/messages.hpp"
+#include "filemanager/manager.hpp"
+#include "platform/messages.hpp"
 #include "platform/text.hpp"
 #include "plugged_phone.hpp"
 #include "xml/xml_file_list.hpp"

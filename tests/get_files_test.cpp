@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "file_tree_fixture.hpp"
-#include "filemanager/local_names.hpp"
+#include "platform/local_names.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "plugged_phone.hpp"
 #include "platform/shell_path.hpp"
 

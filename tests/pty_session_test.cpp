@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "link/builtin_link.hpp"
 #include "link/phone_link.hpp"
 #include "phonesim_process.hpp"

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "boundary/messages.hpp"
+#include "platform/messages.hpp"
 #include "file_tree_fixture.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <map>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "link/phone_link.hpp"
 #include "platform/text.hpp"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "link/phone_link.hpp"
 #include "plugged_phone.hpp"
 

@@ -14,7 +14,7 @@
 
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
-#include "link/sim_channel.hpp"
+#include "phonesim/sim_channel.hpp"
 #include "phonesim/phone.hpp"
 
 namespace kivtest {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "boundary/guard.hpp"
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 
 namespace kiv {
 

@@ -5,6 +5,8 @@
 
 #include "boundary/exports_common.hpp"
 #include "kivmod/kivmod.h"
+#include "link/channel.hpp"
+#include "phonesim/sim_channel.hpp"
 
 using kiv::CurrentManager;
 using kiv::Guarded;
@@ -14,6 +16,9 @@ using kiv::WithManager;
 namespace {
 
 const KivTypeArray kEmptyTypes{&kEmptyTypes, nullptr, 0, 0, 0};
+
+// KIVMOD_LINK=sim:FOLDER reaches the simulated phone in this process.
+[[maybe_unused]] const bool kSimSchemeRegistered = (kiv::RegisterChannelMaker("sim", kiv::MakeSimChannel), true);
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // The folder tree model's lookups and the host-supplied records.
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 #include "link/phone_link.hpp"
 #include "platform/shell_path.hpp"
 #include "platform/text.hpp"

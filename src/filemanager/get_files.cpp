@@ -1,9 +1,9 @@
 // Copying phone files into one PC folder: the host's list is checked against the folder
 // tree, folders are expanded into their known files that the PC lacks, and each file is
 // fetched with one upload.
-#include "boundary/manager.hpp"
-#include "boundary/messages.hpp"
-#include "filemanager/local_names.hpp"
+#include "filemanager/manager.hpp"
+#include "platform/messages.hpp"
+#include "platform/local_names.hpp"
 #include "link/phone_link.hpp"
 #include "platform/shell_path.hpp"
 #include "platform/text.hpp"

@@ -1,8 +1,8 @@
 // Renaming a phone file or folder and creating a phone folder: the memory's limits and the
 // folder's rights are checked first, one request does the change, and the folder tree is
 // updated in place so that nothing has to be read again.
-#include "boundary/manager.hpp"
-#include "boundary/messages.hpp"
+#include "filemanager/manager.hpp"
+#include "platform/messages.hpp"
 #include "link/phone_link.hpp"
 #include "platform/shell_path.hpp"
 #include "platform/text.hpp"

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <string>
 
-#include "boundary/manager.hpp"
-#include "boundary/messages.hpp"
-#include "filemanager/local_names.hpp"
+#include "filemanager/manager.hpp"
+#include "platform/messages.hpp"
+#include "platform/local_names.hpp"
 #include "link/phone_link.hpp"
 #include "platform/shell_path.hpp"
 #include "platform/text.hpp"

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "boundary/manager.hpp"
-#include "boundary/messages.hpp"
-#include "filemanager/local_names.hpp"
+#include "filemanager/manager.hpp"
+#include "platform/messages.hpp"
+#include "platform/local_names.hpp"
 #include "link/phone_link.hpp"
 #include "platform/shell_path.hpp"
 #include "platform/text.hpp"
@@ -95,6 +95,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
     if (!(folder->m_dwAttr & kFolderWritable)) {
       SendReport(window, kReportFolderNotWritable, kStyleNoText, target);
       return 0;
+    }
+    // A phone file sent into the folder it lives in would be deleted as the file it
+    // replaces before being copied onto itself.
+    if (phoneSource && EqualsNoCase(PathRemoveFileSpec(entry), target)) {
+      SendReport(window, kReportTransferOther, kStyleName, target);
+      break;
     }
 
     std::u16string_view extension = PathExtension(name);

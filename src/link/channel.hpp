@@ -41,4 +41,10 @@ struct LinkSettings {
 // made; error gets a short reason.
 std::unique_ptr<Channel> MakeChannel(const LinkSettings& settings, std::string& error);
 
+// A maker of channels of one KIVMOD_LINK scheme that lives above this layer (the simulated
+// phone in this process, "sim:"); it is given the text after the scheme's colon.
+using ChannelMaker = std::unique_ptr<Channel> (*)(std::string_view rest, std::string& error);
+// Adds or replaces the maker of a scheme (the text before the colon, e.g. "sim").
+void RegisterChannelMaker(std::string_view scheme, ChannelMaker maker);
+
 }  // namespace kiv

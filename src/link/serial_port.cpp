@@ -13,11 +13,6 @@
 
 namespace kiv {
 
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 std::optional<speed_t> BaudToSpeed(int rate) {
   switch (rate) {
     case 1200: return B1200;

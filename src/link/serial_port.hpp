@@ -1,5 +1,5 @@
-// File descriptors of the byte-stream links, and serial devices: terminals, USB-serial
-// adapters and pseudo-terminals, opened raw through termios.
+// Serial devices: terminals, USB-serial adapters and pseudo-terminals, opened raw through
+// termios.
 #pragma once
 
 #include <termios.h>
@@ -8,30 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/unique_fd.hpp"
+
 namespace kiv {
-
-// Owns one file descriptor; closes it when dropped.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // The termios speed of a baud rate; nothing for a rate termios has no constant for.
 std::optional<speed_t> BaudToSpeed(int rate);

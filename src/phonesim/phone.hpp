@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_port.hpp"
+#include "platform/unique_fd.hpp"
 #include "phonesim/config.hpp"
 
 namespace phonesim {

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "link/serial_port.hpp"
+#include "platform/unique_fd.hpp"
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
 #include "phonesim/transfer_paths.hpp"

@@ -29,9 +29,27 @@ std::size_t FieldSize(char letter, const PackArg& arg) {
 
 bool IsPackLetter(char c) { return c == 'b' || c == 'w' || c == 'd' || IsShortText(c) || IsLongText(c); }
 
-void Put16(uint8_t* out, uint16_t v) {
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
+void Put16(uint8_t* out, uint16_t v, ByteOrder order) {
+  bool big = order == ByteOrder::kBig;
+  out[big ? 1 : 0] = static_cast<uint8_t>(v);
+  out[big ? 0 : 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put32(uint8_t* out, uint32_t v, ByteOrder order) {
+  bool big = order == ByteOrder::kBig;
+  Put16(out + (big ? 2 : 0), static_cast<uint16_t>(v), order);
+  Put16(out + (big ? 0 : 2), static_cast<uint16_t>(v >> 16), order);
+}
+
+uint16_t Get16(const uint8_t* in, ByteOrder order) {
+  return order == ByteOrder::kBig ? static_cast<uint16_t>((in[0] << 8) | in[1])
+                                  : static_cast<uint16_t>(in[0] | (in[1] << 8));
+}
+
+uint32_t Get32(const uint8_t* in, ByteOrder order) {
+  bool big = order == ByteOrder::kBig;
+  return static_cast<uint32_t>(Get16(in + (big ? 2 : 0), order)) |
+         (static_cast<uint32_t>(Get16(in + (big ? 0 : 2), order)) << 16);
 }
 
 }  // namespace
@@ -40,7 +58,7 @@ void SetUnicodeMode(int32_t value) { g_unicodeMode = value; }
 int32_t UnicodeMode() { return g_unicodeMode; }
 
 int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view format,
-         std::initializer_list<PackArg> args) {
+         std::initializer_list<PackArg> args, ByteOrder order) {
   static const PackArg kMissing(int32_t{0});
   std::size_t size = 0;
   auto arg = args.begin();
@@ -61,12 +79,11 @@ int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view for
         *out++ = static_cast<uint8_t>(n);
         continue;
       case 'w':
-        Put16(out, static_cast<uint16_t>(n));
+        Put16(out, static_cast<uint16_t>(n), order);
         out += 2;
         continue;
       case 'd':
-        Put16(out, static_cast<uint16_t>(n));
-        Put16(out + 2, static_cast<uint16_t>(n >> 16));
+        Put32(out, n, order);
         out += 4;
         continue;
       default: break;
@@ -78,7 +95,7 @@ int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view for
     if (IsShortText(letter)) {
       *out++ = static_cast<uint8_t>(length);
     } else {
-      Put16(out, static_cast<uint16_t>(length));
+      Put16(out, static_cast<uint16_t>(length), order);
       out += 2;
     }
     for (char16_t c : text) {
@@ -87,16 +104,17 @@ int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view for
         if (c == 0xFFE1) c = 0x00A3;
         else if (c == 0xFFE5) c = 0x00A5;
       }
-      Put16(out, c);
+      Put16(out, c, order);
       out += 2;
     }
-    Put16(out, 0);
+    Put16(out, 0, order);
     out += 2;
   }
   return static_cast<int>(size);
 }
 
-int Unpack(std::span<const uint8_t> source, std::string_view format, std::initializer_list<UnpackArg> args) {
+int Unpack(std::span<const uint8_t> source, std::string_view format, std::initializer_list<UnpackArg> args,
+           ByteOrder order) {
   std::size_t pos = 0;
   auto arg = args.begin();
   auto need = [&](std::size_t n) { return pos + n <= source.size(); };
@@ -114,15 +132,14 @@ int Unpack(std::span<const uint8_t> source, std::string_view format, std::initia
       case 'w': {
         auto* p = std::get_if<uint16_t*>(&out);
         if (!p || !*p || !need(2)) return -1;
-        **p = static_cast<uint16_t>(source[pos] | (source[pos + 1] << 8));
+        **p = Get16(source.data() + pos, order);
         pos += 2;
         break;
       }
       case 'd': {
         auto* p = std::get_if<uint32_t*>(&out);
         if (!p || !*p || !need(4)) return -1;
-        **p = static_cast<uint32_t>(source[pos]) | (static_cast<uint32_t>(source[pos + 1]) << 8) |
-              (static_cast<uint32_t>(source[pos + 2]) << 16) | (static_cast<uint32_t>(source[pos + 3]) << 24);
+        **p = Get32(source.data() + pos, order);
         pos += 4;
         break;
       }
@@ -143,7 +160,7 @@ int Unpack(std::span<const uint8_t> source, std::string_view format, std::initia
         std::u16string text;
         for (;;) {
           if (!need(2)) return -1;
-          char16_t c = static_cast<char16_t>(source[pos] | (source[pos + 1] << 8));
+          char16_t c = static_cast<char16_t>(Get16(source.data() + pos, order));
           pos += 2;
           if (c == 0) break;
           if (text.size() == kMaxUnpackTextUnits) return -1;

@@ -1,10 +1,12 @@
 // Request and answer body codec: format strings of one-letter field codes.
 //
-// Pack letters: b w d (numbers, 1/2/4 bytes little-endian); p P s S (1-byte length) and
+// Numbers, length fields and UTF-16 units are little-endian in the main protocol and
+// big-endian in the e-mail protocol: the byte order is a parameter of Pack and Unpack.
+// Pack letters: b w d (numbers, 1/2/4 bytes); p P s S (1-byte length) and
 // t T x X (2-byte length) texts, where lower case counts characters + 1 and upper case
 // counts bytes including the NUL; p P t T turn "\\" into "/". Unknown letters write
 // nothing and consume no argument.
-// Unpack letters: b w d (numbers), s (8-bit text up to its 0 byte), u (UTF-16LE text up to
+// Unpack letters: b w d (numbers), s (8-bit text up to its 0 byte), u (UTF-16 text up to
 // its 0 unit, converted to the locale's character set), m (raw bytes). Unknown letters read
 // nothing and consume no argument.
 #pragma once
@@ -18,6 +20,8 @@
 #include <vector>
 
 namespace kiv {
+
+enum class ByteOrder { kLittle, kBig };
 
 // The character mapping switch: when on, Pack writes U+FFE1 as U+00A3 and U+FFE5 as U+00A5.
 void SetUnicodeMode(int32_t value);
@@ -46,7 +50,7 @@ class PackArg {
 // Packs the fields into body (replacing its content), sized packed size + extraRoom, and
 // returns the packed size (without the extra room).
 int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view format,
-         std::initializer_list<PackArg> args);
+         std::initializer_list<PackArg> args, ByteOrder order = ByteOrder::kLittle);
 
 // Raw destination of the 'm' letter.
 struct RawBytes {
@@ -61,6 +65,7 @@ inline constexpr std::size_t kMaxUnpackTextUnits = 67584;
 // Reads the fields from source and returns the bytes read, or -1 when a field would run
 // past the end of source, a 'u' text is longer than the limit, or an argument has the wrong
 // kind for its letter. Nothing is written past what was read successfully.
-int Unpack(std::span<const uint8_t> source, std::string_view format, std::initializer_list<UnpackArg> args);
+int Unpack(std::span<const uint8_t> source, std::string_view format, std::initializer_list<UnpackArg> args,
+           ByteOrder order = ByteOrder::kLittle);
 
 }  // namespace kiv

@@ -5,7 +5,7 @@
 #include <optional>
 #include <thread>
 
-#include "boundary/messages.hpp"
+#include "platform/messages.hpp"
 #include "link/phone_link.hpp"
 #include "platform/trace.hpp"
 #include "protocol/pfileman.hpp"

@@ -168,13 +168,6 @@ int CPFileMan::Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket&
   return CheckAnswer(answer, options.classify);
 }
 
-int CPFileMan::Transact(uint8_t code, std::string_view format, std::initializer_list<PackArg> args,
-                        CGenPacket& answer, const TransactOptions& options) {
-  std::vector<uint8_t> body;
-  Pack(body, 0, format, args);
-  return Transact(code, body, answer, options);
-}
-
 void ParseTypeList(std::u16string_view text, TypeArray& a, TypeArray& b) {
   for (const auto& entry : SplitAny(text, u"/")) {
     auto parts = SplitAny(entry, u"|:,");
@@ -246,7 +239,7 @@ int CPFileMan::OpenSession(std::u16string_view text, uint32_t& maxPacketSize, Me
   return 1;
 }
 
-int CPFileMan::GetRootFolders(FolderList& folders, std::u16string& rootList) {
+int CPFileMan::GetRootFolders(std::vector<RootFolderEntry>& folders, std::u16string& rootList) {
   m_byResult = 1;
   CGenPacket answer;
   if (!Transact(kCmdRootFolders, {}, answer)) return 0;
@@ -254,26 +247,16 @@ int CPFileMan::GetRootFolders(FolderList& folders, std::u16string& rootList) {
   std::u16string text;
   if (!r.Text16(text)) return 0;
   rootList = text;
-  bool subfolders = IsSubfolderCapable();
   for (const auto& entry : SplitAny(text, u"/")) {
     auto parts = SplitAny(entry, u"|:,");
     if (parts.size() < 2) break;
-    int mode = ParseLeadingInt(parts[1]);
-    uint32_t attr = kFolderFixed;
-    if (subfolders) attr += kFolderSubfolders;
-    if (m_byVersion == 0) {
-      if (mode == 1 || mode == 3) attr += kFolderCopyToPc;
-      if (mode == 2 || mode == 3) attr += kFolderWritable;
-    } else {
-      attr += kFolderCopyToPc | kFolderWritable;
-    }
-    PhoneFolderInfo folder(nullptr, attr, parts[0], 2);
+    RootFolderEntry folder{std::u16string(parts[0]), ParseLeadingInt(parts[1]), {}};
     for (std::size_t i = 2; i < parts.size(); ++i) {
       if (parts[i] == u"*") {
-        folder.m_arrTypes.clear();
+        folder.types.clear();
         break;
       }
-      folder.m_arrTypes.push_back(parts[i]);
+      folder.types.emplace_back(parts[i]);
     }
     folders.push_back(std::move(folder));
   }

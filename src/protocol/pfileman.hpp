@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "filemanager/record_lists.hpp"
 #include "kivmod/kivmod.h"
 #include "link/packet.hpp"
 #include "protocol/codec.hpp"
+#include "protocol/transactions.hpp"
 #include "protocol/type_array.hpp"
 
 namespace kiv {
@@ -36,6 +36,14 @@ inline constexpr uint32_t kEntryMarkS = 4;
 // when the stamp is empty or out of range.
 uint32_t PhoneTimeToTime(std::span<const uint8_t, 8> stamp);
 
+// One top-level folder as the phone names it: its access mode (1 copy to the PC, 2 write,
+// 3 both; read only by the oldest protocol) and its extensions (empty: every type).
+struct RootFolderEntry {
+  std::u16string name;
+  int mode = 0;
+  std::vector<std::u16string> types;
+};
+
 // Limits of one phone memory, learnt at connection.
 struct MemoryRecord {
   uint32_t maxFileName = 0;
@@ -44,28 +52,10 @@ struct MemoryRecord {
   uint32_t maxDepth = 1;
 };
 
-inline constexpr uint8_t kPacketClass = 0x20;
-inline constexpr uint8_t kRefusedClass = 0x00;
-inline constexpr uint8_t kRefusedCode = 0x72;
-inline constexpr uint8_t RET_FILE_FAIL_NOFREESPACE = 0x27;
-
-// Answer waits that commands set around their exchanges.
-inline constexpr uint32_t kWait30s = 30000;
-inline constexpr uint32_t kWait60s = 60000;
-inline constexpr uint32_t kWaitLong = 1000000;
-
-// How one transaction deviates from the ordinary request.
-struct TransactOptions {
-  uint32_t timeoutMs = 0;  // 0: keep the link's answer wait
-  int32_t flag = 1;
-  int cls = -1;            // -1: the object's class byte
-  bool classify = true;    // pass the result byte to Classify
-};
-
 // The module-wide first-piece flag of the backup agent's transfers; Abort sets it.
 std::atomic<int32_t>& FirstPieceFlag();
 
-class CPFileMan {
+class CPFileMan final : public Transactions {
  public:
   CPFileMan();
   ~CPFileMan();
@@ -85,26 +75,24 @@ class CPFileMan {
   std::u16string GetModelName();
   int OpenSession(std::u16string_view text, uint32_t& maxPacketSize, MemoryRecord& internal,
                   MemoryRecord& external, std::u16string& nameBuffer, TypeArray& managerTypes);
-  int GetRootFolders(FolderList& folders, std::u16string& rootList);
+  int GetRootFolders(std::vector<RootFolderEntry>& folders, std::u16string& rootList);
 
-  int Classify(uint8_t result);
+  int Classify(uint8_t result) override;
   uint8_t GetResult() const { return m_byResult; }
   const KivTypeArray* GetSupportTypes() const { return m_SupportTypes.View(); }
   static int GetNameLength(std::u16string_view text) { return static_cast<int>(text.size()); }
 
-  // One request/answer exchange with an already packed body. Fails (0) on a send failure,
-  // no answer, the refused answer, a missing body or a rejected result byte; the saved
-  // answer wait is restored on every path.
-  int Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket& answer, const TransactOptions& options = {});
-  // Packs format/args and runs the exchange.
-  int Transact(uint8_t code, std::string_view format, std::initializer_list<PackArg> args, CGenPacket& answer,
-               const TransactOptions& options = {});
-
-  // Sends one request (no answer read): 1 sent, 0 failed.
-  int SendRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options = {});
-  // Reads one answer and applies the standard checks: refused answer, body present and,
-  // when classify is set, a success result byte.
-  int ReadAnswer(CGenPacket& answer, bool classify = true);
+  // The exchange itself (see Transactions).
+  using Transactions::Transact;
+  int Transact(uint8_t code, std::span<const uint8_t> body, CGenPacket& answer,
+               const TransactOptions& options = {}) override;
+  int SendRequest(uint8_t code, std::span<const uint8_t> body, const TransactOptions& options = {}) override;
+  int ReadAnswer(CGenPacket& answer, bool classify = true) override;
+  std::atomic<int32_t>& AbortFlag() override { return bAbortLoading; }
+  uint8_t Result() const override { return m_byResult; }
+  void SetResult(uint8_t result) override { m_byResult = result; }
+  int Error() const override { return m_nError; }
+  int32_t Version() const override { return m_nVersion; }
 
   // ---- Listing ----
   // Appends the folder's entries, read in pages sized from answerCapacity and
@@ -119,7 +107,7 @@ class CPFileMan {
 
   // ---- Changes to one entry ----
   // toPhone: nonzero for a transfer to the phone.
-  int AbortTransfer(std::u16string_view folder, std::u16string_view name, int toPhone);
+  int AbortTransfer(std::u16string_view folder, std::u16string_view name, int toPhone) override;
   int DeleteFile(std::u16string_view folder, std::u16string_view name);
   int RenameFile(std::u16string_view folder, std::u16string_view oldName, std::u16string_view newName);
   int CreateFolder(std::u16string_view path);

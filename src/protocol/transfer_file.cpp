@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "filemanager/local_names.hpp"
+#include "platform/local_names.hpp"
 #include "link/packet.hpp"
 
 #ifdef _WIN32

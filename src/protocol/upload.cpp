@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "boundary/messages.hpp"
+#include "platform/messages.hpp"
 #include "link/phone_link.hpp"
 #include "platform/text.hpp"
 #include "platform/trace.hpp"

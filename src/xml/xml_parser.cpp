@@ -16,7 +16,7 @@
 #include <utility>
 #include <mutex>
 
-#include "filemanager/local_names.hpp"
+#include "platform/local_names.hpp"
 #include "platform/text.hpp"
 #include "platform/trace.hpp"
 

@@ -1,9 +1,9 @@
-#include "boundary/manager.hpp"
+#include "filemanager/manager.hpp"
 
 #include <chrono>
 #include <thread>
 
-#include "boundary/messages.hpp"
+#include "platform/messages.hpp"
 #include "link/phone_link.hpp"
 #include "platform/trace.hpp"
 #include "platform/window.hpp"
@@ -75,7 +75,23 @@ int CPhoneFileManager::ReadRootFolders() {
   m_nProcessed = 0;
   if (!m_bConnected) return 0;
   m_FolderInfos.clear();
-  return m_PFileMan.GetRootFolders(m_FolderInfos, m_strRootList);
+  std::vector<RootFolderEntry> roots;
+  int result = m_PFileMan.GetRootFolders(roots, m_strRootList);
+  bool subfolders = result && m_PFileMan.IsSubfolderCapable();
+  for (auto& root : roots) {
+    uint32_t attr = kFolderFixed;
+    if (subfolders) attr += kFolderSubfolders;
+    if (m_PFileMan.m_byVersion == 0) {
+      if (root.mode == 1 || root.mode == 3) attr += kFolderCopyToPc;
+      if (root.mode == 2 || root.mode == 3) attr += kFolderWritable;
+    } else {
+      attr += kFolderCopyToPc | kFolderWritable;
+    }
+    PhoneFolderInfo folder(nullptr, attr, std::move(root.name), 2);
+    folder.m_arrTypes = std::move(root.types);
+    m_FolderInfos.push_back(std::move(folder));
+  }
+  return result;
 }
 
 void CPhoneFileManager::Disconnect() {

@@ -1,4 +1,4 @@
-#include "link/sim_channel.hpp"
+#include "phonesim/sim_channel.hpp"
 
 #include <cstdlib>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "boundary/messages.hpp"
+#include "platform/messages.hpp"
 
 #include "platform/window.hpp"
 

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <typeindex>
 #include <vector>
 
 #include "filemanager/record_lists.hpp"
@@ -23,6 +25,13 @@ inline constexpr std::size_t kExtraMemoryNameUnits = 4096;
 inline constexpr int kCableBaudrate = 115200;
 inline constexpr int kModeClassic = 1;
 inline constexpr int kModeExtended = 0;
+
+// The state and procedures of one family (playlists, sounds, backup, Java) that a manager
+// holds from their first use to its end. A family type T is made by T(CPhoneFileManager&).
+class FamilyState {
+ public:
+  virtual ~FamilyState() = default;
+};
 
 class CPhoneFileManager {
  public:
@@ -116,6 +125,14 @@ class CPhoneFileManager {
                    uint32_t time3, uint32_t attributes);
   int AddFolderInfo(std::u16string_view path);
 
+  // The manager's instance of family T, made on first use.
+  template <class T>
+  T& Family() {
+    auto& slot = m_Families[std::type_index(typeid(T))];
+    if (!slot) slot = std::make_unique<T>(*this);
+    return static_cast<T&>(*slot);
+  }
+
   KivHwnd m_hWnd = nullptr;
   std::u16string m_strExtraMemory;  // at most kExtraMemoryNameUnits - 1 units
   std::u16string m_strRootList;
@@ -135,6 +152,10 @@ class CPhoneFileManager {
   std::u16string m_strResumeName;
   uint32_t m_nResumeOffset = 0;
   std::atomic<int32_t> m_bCancel{0};
+
+ private:
+  // Declared last: families refer to the manager and go first.
+  std::map<std::type_index, std::unique_ptr<FamilyState>> m_Families;
 };
 
 // The module-wide current manager (null before the first creating export).

@@ -1,4 +1,4 @@
-#include "filemanager/local_names.hpp"
+#include "platform/local_names.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
