@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "link/frame.hpp"
-#include "link/serial_port.hpp"
+#include "platform/serial_port.hpp"
 #include "link/stream_channel.hpp"
 
 namespace {

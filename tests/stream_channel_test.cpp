@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "link/bluetooth_socket.hpp"
+#include "platform/bluetooth_socket.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
-#include "link/serial_port.hpp"
+#include "platform/serial_port.hpp"
 #include "link/stream_channel.hpp"
-#include "link/tcp_stream.hpp"
+#include "platform/tcp_socket.hpp"
 #include "scoped_env.hpp"
 
 namespace {

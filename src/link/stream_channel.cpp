@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/bluetooth_socket.hpp"
+#include "platform/bluetooth_socket.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
-#include "link/serial_port.hpp"
-#include "link/tcp_stream.hpp"
+#include "platform/serial_port.hpp"
+#include "platform/tcp_socket.hpp"
 #include "platform/trace.hpp"
 
 namespace kiv {

@@ -1,13 +1,5 @@
 #include "platform/local_names.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <system_error>
-
-#include "platform/text.hpp"
-
 namespace kiv {
 
 bool IsSafeLocalName(std::u16string_view name) {
@@ -20,78 +12,9 @@ bool IsSafeLocalName(std::u16string_view name) {
   return true;
 }
 
-std::filesystem::path LocalPath(std::u16string_view path) {
-  constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
-  if (path.substr(0, kLongPrefix.size()) == kLongPrefix) path.remove_prefix(kLongPrefix.size());
-#ifdef _WIN32
-  return std::filesystem::path(std::u16string(path));
-#else
-  return std::filesystem::path(U16ToUtf8(ReplaceChar(path, u'\\', u'/')));
-#endif
-}
-
-bool LocalIsDirectory(std::u16string_view path) {
-  if (path.empty()) return false;
-  std::error_code error;
-  return std::filesystem::is_directory(LocalPath(path), error);
-}
-
 std::u16string_view LocalFileName(std::u16string_view path) {
   std::size_t cut = path.find_last_of(u"\\/");
   return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
-}
-
-bool LocalIsReadOnly(std::u16string_view path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::perms p = fs::status(LocalPath(path), ec).permissions();
-  if (ec) return false;
-  return (p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
-}
-
-bool LocalCanRead(std::u16string_view path) {
-  // Without waiting: a named pipe opened for reading would otherwise wait for a writer.
-  const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
-int64_t LocalLength(std::u16string_view path) {
-  std::error_code ec;
-  auto size = std::filesystem::file_size(LocalPath(path), ec);
-  return ec ? -1 : static_cast<int64_t>(size);
-}
-
-bool LocalRemove(std::u16string_view path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path local = LocalPath(path);
-  fs::permissions(local, fs::perms::owner_write, fs::perm_options::add, ec);
-  return fs::remove(local, ec);
-}
-
-std::FILE* OpenLocalFile(std::u16string_view path, const char* mode, std::unique_ptr<char[]>& buffer) {
-  // Copies move whole pieces and lists are read in large runs: a large buffer keeps system
-  // calls rare.
-  constexpr std::size_t kBuffer = 256 * 1024;
-  const std::filesystem::path local = LocalPath(path);
-#ifdef _WIN32
-  std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-  std::FILE* file = _wfopen(local.c_str(), wmode.c_str());
-#else
-  const std::string_view m = mode;
-  const int flags = m == "rb" ? O_RDONLY : m == "r+b" ? O_RDWR : O_WRONLY | O_CREAT | O_APPEND;
-  const int fd = ::open(local.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, mode) : nullptr;
-  if (!file) ::close(fd);
-#endif
-  if (!file) return nullptr;
-  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
-  std::setvbuf(file, buffer.get(), _IOFBF, kBuffer);
-  return file;
 }
 
 }  // namespace kiv

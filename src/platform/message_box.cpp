@@ -1,11 +1,9 @@
 #include "platform/message_box.hpp"
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 
 #include "kivmod/kivmod.h"
-#include "platform/text.hpp"
 
 namespace kiv {
 namespace {
@@ -24,7 +22,7 @@ void ShowMessageBox(std::u16string_view text, std::u16string_view caption) {
     g_handler.proc(g_handler.user, t.c_str(), c.c_str());
     return;
   }
-  std::fprintf(stderr, "%s: %s\n", U16ToUtf8(caption).c_str(), U16ToUtf8(text).c_str());
+  ShowSystemMessageBox(text, caption);
 }
 
 }  // namespace kiv

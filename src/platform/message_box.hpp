@@ -6,5 +6,7 @@
 namespace kiv {
 
 void ShowMessageBox(std::u16string_view text, std::u16string_view caption);
+// The system's own message box, shown when the host set no handler.
+void ShowSystemMessageBox(std::u16string_view text, std::u16string_view caption);
 
 }  // namespace kiv

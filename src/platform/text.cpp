@@ -1,10 +1,6 @@
 #include "platform/text.hpp"
 
-#include <iconv.h>
-#include <langinfo.h>
-
 #include <cwctype>
-#include <mutex>
 
 namespace kiv {
 
@@ -36,56 +32,6 @@ char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
   }
   if (c >= 0xD800 && c < 0xE000) return 0xFFFD;
   return c;
-}
-
-bool IsAscii(std::u16string_view text) {
-  for (char16_t c : text)
-    if (c >= 0x80) return false;
-  return true;
-}
-
-// Converts between UTF-8 and the locale's character set one character at a time, so that
-// characters the target lacks become '?' instead of failing the whole text.
-std::string Iconv(const std::string& from, const char* target, const char* source) {
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
-  iconv_t cd = iconv_open(target, source);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return from;
-  std::string out;
-  std::size_t i = 0;
-  while (i < from.size()) {
-    std::size_t len = 1;
-    if (std::string_view(source) == "UTF-8") {
-      auto lead = static_cast<unsigned char>(from[i]);
-      len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    }
-    if (i + len > from.size()) len = from.size() - i;
-    char in[8] = {};
-    from.copy(in, len, i);
-    char buf[16];
-    char* inp = in;
-    std::size_t inleft = len;
-    char* outp = buf;
-    std::size_t outleft = sizeof buf;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) {
-      if (std::string_view(source) != "UTF-8" && len == 1) {
-        out.append("\xEF\xBF\xBD");
-      } else {
-        out.push_back('?');
-      }
-    } else {
-      out.append(buf, outp);
-    }
-    i += len;
-  }
-  iconv_close(cd);
-  return out;
-}
-
-const char* LocaleCharset() {
-  const char* cs = nl_langinfo(CODESET);
-  return (cs && *cs) ? cs : "ANSI_X3.4-1968";
 }
 
 }  // namespace
@@ -145,17 +91,6 @@ std::string U16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::string U16ToAnsi(std::u16string_view text) {
-  if (IsAscii(text)) return std::string(text.begin(), text.end());
-  return Iconv(U16ToUtf8(text), LocaleCharset(), "UTF-8");
-}
-
-std::u16string AnsiToU16(std::string_view text) {
-  bool ascii = true;
-  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return std::u16string(text.begin(), text.end());
-  return Utf8ToU16(Iconv(std::string(text), "UTF-8", LocaleCharset()));
-}
 
 std::size_t U16Length(const char16_t* text) {
   std::size_t n = 0;

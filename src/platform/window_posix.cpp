@@ -1,3 +1,5 @@
+// Host windows off Windows: opaque handles made by Kiv_CreateWindow whose procedure takes
+// every message synchronously on the calling thread (the stand-in for SendMessageW).
 #include "platform/window.hpp"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "link/bluetooth_socket.hpp"
+#include "platform/bluetooth_socket.hpp"
 
 #include <sys/socket.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/tcp_stream.hpp"
+#include "platform/tcp_socket.hpp"
 
 #ifdef KIVMOD_HAVE_BLUEZ
 #include <bluetooth/bluetooth.h>

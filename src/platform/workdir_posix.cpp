@@ -1,3 +1,5 @@
+// The work folder off Windows: KIVMOD_WORKDIR, else $XDG_STATE_HOME/kivmod, else
+// ~/.local/state/kivmod, made on first use.
 #include "platform/workdir.hpp"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "link/serial_port.hpp"
+#include "platform/serial_port.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>

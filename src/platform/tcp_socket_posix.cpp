@@ -1,4 +1,4 @@
-#include "link/tcp_stream.hpp"
+#include "platform/tcp_socket.hpp"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/serial_port.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace kiv {
 

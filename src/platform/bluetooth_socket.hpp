@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/serial_port.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace kiv {
 
