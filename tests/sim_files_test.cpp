@@ -339,4 +339,22 @@ TEST_F(SimFilesTest, ResumesFromALongSourcePath) {
   EXPECT_TRUE(Holds(phoneDir / "Pictures" / "photo.jpg", photo));
 }
 
+// A phone file copied or moved into the folder it already lives in is refused: it would be
+// deleted as the file being replaced before being copied onto itself.
+TEST_F(SimFilesTest, PhoneSourceIntoItsOwnFolderIsRefusedAndKept) {
+  for (int move : {0, 1}) {
+    SCOPED_TRACE(move);
+    Write(phoneDir / "Music" / "a.mp3", Pattern(5000));
+    Connect();
+    OpenAll();
+    window.answers[501] = {1};
+    window.reports.clear();
+    StringList list({u"Music\\a.mp3"});
+    EXPECT_EQ(Kiv_SendToPhone(list.get(), u"Music", 1, move, window.wnd), 0);
+    EXPECT_EQ(window.reports, std::vector<uintptr_t>{0xBD});
+    EXPECT_TRUE(Holds(phoneDir / "Music" / "a.mp3", Pattern(5000)));
+    kiv::CurrentLink().Disconnect();
+  }
+}
+
 }  // namespace

@@ -96,12 +96,6 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       SendReport(window, kReportFolderNotWritable, kStyleNoText, target);
       return 0;
     }
-    // A phone file sent into the folder it lives in would be deleted as the file it
-    // replaces before being copied onto itself.
-    if (phoneSource && EqualsNoCase(PathRemoveFileSpec(entry), target)) {
-      SendReport(window, kReportTransferOther, kStyleName, target);
-      break;
-    }
 
     std::u16string_view extension = PathExtension(name);
     if (!extension.empty()) extension.remove_prefix(1);
@@ -117,6 +111,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       const PhoneFileInfo* file = FindFileByPath(entry);
       if (!file) return -8;
       size = file->m_nSize;
+      // A phone file sent into the folder it lives in would be deleted as the file it
+      // replaces before being copied onto itself.
+      if (EqualsNoCase(PathRemoveFileSpec(entry), target)) {
+        SendReport(window, kReportTransferOther, kStyleName, target);
+        break;
+      }
     } else {
       size = LocalLength(entry);
     }

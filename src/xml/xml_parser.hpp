@@ -1,7 +1,8 @@
-// XML document wrapper: loads a document with libxml2 and flattens it into node records,
+// XML document wrapper: loads a document through the XML engine and flattens it into node
+// records,
 // one per element, text or other node, or one per attribute of a node that has attributes,
 // each with the node's depth and the chain of its ancestor element names. The nodes are
-// visited in document order as libxml2 reads them; no tree of the document is built.
+// visited in document order as the engine reads them; no tree of the document is built.
 //
 // Loading is hardened for documents that come from a phone: no network access, no DTD
 // loading, entities are never expanded (an entity reference stays "&name;"), and size, node
@@ -15,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-struct _xmlParserCtxt;
+#include "xml/xml_engine.hpp"
 
 namespace kiv {
 
@@ -34,14 +35,7 @@ struct XmlNodeRecord {
 // The caller owns the list; a load appends to it.
 using XmlNodeList = std::vector<XmlNodeRecord>;
 
-// Bounds a load enforces. A document beyond any of them does not load.
-struct XmlLimits {
-  std::size_t maxBytes = 64u << 20;  // document size in bytes (UTF-8, as stored)
-  std::size_t maxNodes = 2'000'000;  // elements, attributes, comments, CDATA, PIs, references
-  int maxDepth = 256;                // element nesting; the root element is at depth 1
-};
-
-class XML_PARSER {
+class XML_PARSER : private XmlReadSink {
  public:
   XML_PARSER();
   virtual ~XML_PARSER();
@@ -60,7 +54,7 @@ class XML_PARSER {
 
   // The last error: "Success" after a successful load.
   const std::u16string& Get_LastError() const { return m_strLastError; }
-  // Why the last load failed, in libxml2's or our words ("line 3: ..."); empty after success.
+  // Why the last load failed, in the engine's or our words ("line 3: ..."); empty after success.
   const std::u16string& Get_LoadErrorDetail() const { return m_strErrorDetail; }
 
   // The current node: inside On_Node() the node being visited, after a load the last one.
@@ -96,28 +90,28 @@ class XML_PARSER {
   XmlNodeList* Records() const { return m_pRecords; }
 
  private:
-  struct Events;  // libxml2's callbacks of one load
-
-  bool Load(const char* data, std::size_t size, bool ignoreDeclaredEncoding);
-  bool Parse(_xmlParserCtxt* ctxt, bool ignoreDeclaredEncoding);  // frees ctxt
+  void Start(const char16_t* failure, XmlNodeList* records);
+  bool Finish(bool loaded, std::u16string detail);
   bool Fail(std::u16string detail);
-  void AssignName(const unsigned char* prefix, const unsigned char* name, std::u16string& out);
   void MakeCurrent(std::u16string_view tag);
-  void VisitDocument();
-  void OpenElement(const unsigned char* prefix, const unsigned char* localname, int nbNamespaces,
-                   const unsigned char** namespaces, int nbAttributes, const unsigned char** attributes);
-  void CloseElement();
-  void VisitLeaf(std::u16string_view tag, std::u16string_view text);
   void ClearAttributes();
-  // The slots of the next attribute; their strings are reused from node to node, so that a
-  // node's attributes cost no allocation once a few nodes have been read.
-  std::u16string& NextAttributeName();
-  std::u16string& NextAttributeValue();
+
+  // What the engine tells while it reads (XmlReadSink). The attribute slots' strings are
+  // reused from node to node, so that a node's attributes cost no allocation once a few
+  // nodes have been read.
+  void VisitDocument() override;
+  std::u16string& BeginElement() override;
+  std::u16string& NextAttributeName() override;
+  std::u16string& NextAttributeValue() override;
+  void OpenElement() override;
+  void CloseElement() override;
+  void VisitLeaf(std::u16string_view tag, std::u16string_view text) override;
 
   int m_nDepth = -2;
   int m_nOpenElements = 0;
   std::vector<std::size_t> m_PathLengths;  // path length before each open element
   XmlNodeList* m_pRecords = nullptr;
+  std::size_t m_nRecordsBefore = 0;
   std::u16string m_strCurrentName;
   std::u16string m_strCurrentTag;
   std::u16string m_strCurrentPath;
@@ -131,15 +125,6 @@ class XML_PARSER {
   int m_nCurrentAttribute = -1;
   XmlLimits m_limits;
   const char16_t* m_szFailure = u"";
-
-  // Element and attribute names converted once per distinct name. libxml2 interns names,
-  // so a name is known by its pointers; the cache is small and bounded, a miss converts.
-  struct NameEntry {
-    const unsigned char* prefix;
-    const unsigned char* name;
-    std::u16string text;
-  };
-  std::vector<NameEntry> m_nameCache;
 };
 
 }  // namespace kiv
