@@ -1,0 +1,79 @@
+# The library's sources, listed by folder (bottom layer first). Files that only build on
+# POSIX systems (our stand-ins for the platform, the libxml2 engine) are listed apart; a
+# Windows build lists its *_win32.cpp files beside the common ones.
+
+set(KIVMOD_SOURCES
+  # platform
+  src/platform/local_names.cpp
+  src/platform/local_time.cpp
+  src/platform/message_box.cpp
+  src/platform/messages.cpp
+  src/platform/shell_path.cpp
+  src/platform/text.cpp
+  src/platform/trace.cpp
+  # link
+  src/link/backup_file.cpp
+  src/link/backup_io.cpp
+  src/link/backup_records.cpp
+  src/link/builtin_link.cpp
+  src/link/channel_factory.cpp
+  src/link/current_link.cpp
+  src/link/frame.cpp
+  src/link/plugged_link.cpp
+  src/link/stream_channel.cpp
+  # protocol
+  src/protocol/codec.cpp
+  src/protocol/download.cpp
+  src/protocol/file_commands.cpp
+  src/protocol/listing.cpp
+  src/protocol/pfileman.cpp
+  src/protocol/space.cpp
+  src/protocol/transfer_file.cpp
+  src/protocol/type_array.cpp
+  src/protocol/upload.cpp
+  # xml
+  src/xml/xml_file_list.cpp
+  src/xml/xml_parser.cpp
+  # filemanager
+  src/filemanager/delete.cpp
+  src/filemanager/folder_open.cpp
+  src/filemanager/folder_tree.cpp
+  src/filemanager/get_files.cpp
+  src/filemanager/manager.cpp
+  src/filemanager/records.cpp
+  src/filemanager/rename.cpp
+  src/filemanager/resume.cpp
+  src/filemanager/send_files.cpp
+  # phonesim
+  src/phonesim/config.cpp
+  src/phonesim/files.cpp
+  src/phonesim/phone.cpp
+  src/phonesim/server.cpp
+  src/phonesim/sim_channel.cpp
+  src/phonesim/transfer_paths.cpp
+  src/phonesim/transfers.cpp
+  # boundary
+  src/boundary/exports_collections.cpp
+  src/boundary/exports_files.cpp
+  src/boundary/exports_lists.cpp
+  src/boundary/exports_session.cpp
+  src/boundary/exports_tree.cpp
+)
+
+set(KIVMOD_SOURCES_POSIX
+  src/platform/bluetooth_socket_posix.cpp
+  src/platform/local_files_posix.cpp
+  src/platform/message_box_posix.cpp
+  src/platform/serial_port_posix.cpp
+  src/platform/tcp_socket_posix.cpp
+  src/platform/text_posix.cpp
+  src/platform/unique_fd_posix.cpp
+  src/platform/window_posix.cpp
+  src/platform/workdir_posix.cpp
+  src/xml/xml_engine_libxml2.cpp
+)
+
+if(NOT WIN32)
+  list(APPEND KIVMOD_SOURCES ${KIVMOD_SOURCES_POSIX})
+endif()
+list(TRANSFORM KIVMOD_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
