@@ -8,6 +8,8 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
 test -x "$prefix/bin/kivmod" && test -x "$prefix/bin/kivmod-phonesim"
+# The installed tool finds its library from its own place, without a search path.
+env -u LD_LIBRARY_PATH "$prefix/bin/kivmod" --help > /dev/null
 cmake -S "$here" -B "$prefix/host-build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$prefix/host-build" > /dev/null
 LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" "$prefix/host-build/host"
