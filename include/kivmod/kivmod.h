@@ -214,10 +214,10 @@ typedef struct KivTypeArray {
 #if !defined(_WIN32)
 /* Window procedure of a host window; its return value is the result of the message. */
 typedef intptr_t (KIV_CALL *KivWndProc)(void* user, KivHwnd wnd, uint32_t msg, uintptr_t wParam,
-                                       intptr_t lParam);
+                                        intptr_t lParam);
 
 /* Makes a window handle whose messages go to proc(user, ...) at once, on the thread that
-   sends them. Null when out of memory. */
+   sends them. */
 KIV_API KivHwnd KIV_CALL Kiv_CreateWindow(KivWndProc proc, void* user);
 /* Frees a handle of Kiv_CreateWindow; null is ignored. */
 KIV_API void KIV_CALL Kiv_DestroyWindow(KivHwnd wnd);
@@ -305,7 +305,7 @@ typedef struct KivPhoneLinkOps {
   uint32_t (KIV_CALL *get_req_timeout)(void* user);
   void (KIV_CALL *set_req_timeout)(void* user, uint32_t ms);
   int (KIV_CALL *pkt_send)(void* user, uint8_t cls, uint8_t code, int32_t flag, uint8_t seq,
-                          const uint8_t* body, uint16_t len);
+                           const uint8_t* body, uint16_t len);
   /* body has room for 65535 bytes; returns 1 when an answer arrived */
   int (KIV_CALL *pkt_read)(void* user, uint8_t* cls, uint8_t* code, uint8_t* body, uint16_t* len);
   int (KIV_CALL *get_phone_info)(void* user, uint8_t info[168]);
