@@ -55,6 +55,7 @@ set(KIVMOD_SOURCES
   # boundary
   src/boundary/exports_collections.cpp
   src/boundary/exports_files.cpp
+  src/boundary/exports_host.cpp
   src/boundary/exports_lists.cpp
   src/boundary/exports_session.cpp
   src/boundary/exports_tree.cpp

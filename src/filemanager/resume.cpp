@@ -78,7 +78,7 @@ int CPhoneFileManager::ResumeFileDownload(KivHwnd window) {
     return 0;
   }
   Progress question;
-  question.question = kQuestionHidden;
+  question.question = kQuestionResume;
   intptr_t answer = SendProgress(window, question);
 
   Progress announce;

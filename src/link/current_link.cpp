@@ -27,8 +27,8 @@ PhoneLink& CurrentLink() {
 
 void InstallLink(std::shared_ptr<PhoneLink> link) { TheLinks().installed = std::move(link); }
 
-}  // namespace kiv
-
-extern "C" KIV_API void Kiv_SetPhoneLink(const KivPhoneLinkOps* ops) {
-  kiv::InstallLink(ops ? std::make_shared<kiv::PluggedLink>(*ops) : nullptr);
+void InstallHostLink(const KivPhoneLinkOps* ops) {
+  InstallLink(ops ? std::make_shared<PluggedLink>(*ops) : nullptr);
 }
+
+}  // namespace kiv

@@ -60,5 +60,8 @@ class PhoneLink {
 PhoneLink& CurrentLink();
 // Installs a link in place of the built-in ones; null goes back to them.
 void InstallLink(std::shared_ptr<PhoneLink> link);
+// Installs the host's own transport (a copy of its operations table); null goes back to the
+// built-in links.
+void InstallHostLink(const KivPhoneLinkOps* ops);
 
 }  // namespace kiv

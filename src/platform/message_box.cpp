@@ -1,6 +1,5 @@
 #include "platform/message_box.hpp"
 
-#include <atomic>
 #include <string>
 
 #include "kivmod/kivmod.h"
@@ -16,6 +15,8 @@ Handler g_handler;
 
 }  // namespace
 
+void SetMessageBoxHandler(KivMessageBoxProc proc, void* user) { g_handler = {proc, user}; }
+
 void ShowMessageBox(std::u16string_view text, std::u16string_view caption) {
   if (g_handler.proc) {
     std::u16string t(text), c(caption);
@@ -26,7 +27,3 @@ void ShowMessageBox(std::u16string_view text, std::u16string_view caption) {
 }
 
 }  // namespace kiv
-
-extern "C" KIV_API void Kiv_SetMessageBoxHandler(KivMessageBoxProc proc, void* user) {
-  kiv::g_handler = {proc, user};
-}

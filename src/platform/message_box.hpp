@@ -3,8 +3,12 @@
 
 #include <string_view>
 
+#include "kivmod/kivmod.h"
+
 namespace kiv {
 
+// The host's handler; null goes back to the system's message box.
+void SetMessageBoxHandler(KivMessageBoxProc proc, void* user);
 void ShowMessageBox(std::u16string_view text, std::u16string_view caption);
 // The system's own message box, shown when the host set no handler.
 void ShowSystemMessageBox(std::u16string_view text, std::u16string_view caption);

@@ -10,48 +10,48 @@
 
 namespace kiv {
 
-inline constexpr uint32_t kMsgLocked = 0x401;
-inline constexpr uint32_t kMsgReport = 0x8064;
-inline constexpr uint32_t kMsgProgress = 0x8065;
-inline constexpr uint32_t kMsgCancelled = 0x8067;
+inline constexpr uint32_t kMsgLocked = KIV_MSG_LOCKED;
+inline constexpr uint32_t kMsgReport = KIV_MSG_REPORT;
+inline constexpr uint32_t kMsgProgress = KIV_MSG_PROGRESS;
+inline constexpr uint32_t kMsgCancelled = KIV_MSG_CANCELLED;
 
 // Report styles.
-inline constexpr uint32_t kStyleNoText = 0x80;
-inline constexpr uint32_t kStyleName = 1;
-inline constexpr uint32_t kStyleTwoNames = 8;
-inline constexpr uint32_t kStyleNameValue = 0x40;
+inline constexpr uint32_t kStyleNoText = KIV_STYLE_NO_TEXT;
+inline constexpr uint32_t kStyleName = KIV_STYLE_NAME;
+inline constexpr uint32_t kStyleTwoNames = KIV_STYLE_TWO_NAMES;
+inline constexpr uint32_t kStyleNameValue = KIV_STYLE_NAME_VALUE;
 
-// Report codes.
-inline constexpr uint32_t kReportListFailed = 0xA6;
-inline constexpr uint32_t kReportDetailsFailed = 0xA7;
-inline constexpr uint32_t kReportPlaceholderFailed = 0xA8;
-inline constexpr uint32_t kReportNoRecord = 0xA9;
-inline constexpr uint32_t kReportTypeNotToPc = 0xAA;
-inline constexpr uint32_t kReportTransferFailed = 0xAB;
-inline constexpr uint32_t kReportPathTooLong = 0xB1;
-inline constexpr uint32_t kReportFolderNameTooLong = 0xB2;
-inline constexpr uint32_t kReportFolderNotWritable = 0xB3;
-inline constexpr uint32_t kReportExtensionRefused = 0xB7;
-inline constexpr uint32_t kReportFileTooLarge = 0xB8;
-inline constexpr uint32_t kReportTargetReadOnly = 0xB9;
-inline constexpr uint32_t kReportSourceReadOnly = 0xBA;
-inline constexpr uint32_t kReportNoSpace = 0xBB;
-inline constexpr uint32_t kReportTransfer28 = 0xBC;
-inline constexpr uint32_t kReportTransferOther = 0xBD;
-inline constexpr uint32_t kReportFolderFixed = 0xBE;
-inline constexpr uint32_t kReportHiddenSubfolder = 0xBF;
-inline constexpr uint32_t kReportFileReadOnly = 0xC0;
-inline constexpr uint32_t kReportDeleteFailed = 0xC1;
-inline constexpr uint32_t kReportExtensionChange = 0xC4;
-inline constexpr uint32_t kReportRenameFailed = 0xC5;
-inline constexpr uint32_t kReportSpaceFailed = 0xC7;
-inline constexpr uint32_t kReportResumeSource = 0xC8;
-inline constexpr uint32_t kReportConnectFailed = 0xCF;
-inline constexpr uint32_t kReportFolderNotToPc = 0xD1;
+// Report codes (the header names them for hosts).
+inline constexpr uint32_t kReportListFailed = KIV_REPORT_LIST_FAILED;
+inline constexpr uint32_t kReportDetailsFailed = KIV_REPORT_DETAILS_FAILED;
+inline constexpr uint32_t kReportPlaceholderFailed = KIV_REPORT_LOCAL_FILE_FAILED;
+inline constexpr uint32_t kReportNoRecord = KIV_REPORT_NOT_KNOWN;
+inline constexpr uint32_t kReportTypeNotToPc = KIV_REPORT_TYPE_NOT_TO_PC;
+inline constexpr uint32_t kReportTransferFailed = KIV_REPORT_TRANSFER_FAILED;
+inline constexpr uint32_t kReportPathTooLong = KIV_REPORT_PATH_TOO_LONG;
+inline constexpr uint32_t kReportFolderNameTooLong = KIV_REPORT_FOLDER_NAME_TOO_LONG;
+inline constexpr uint32_t kReportFolderNotWritable = KIV_REPORT_FOLDER_NOT_WRITABLE;
+inline constexpr uint32_t kReportExtensionRefused = KIV_REPORT_EXTENSION_REFUSED;
+inline constexpr uint32_t kReportFileTooLarge = KIV_REPORT_FILE_TOO_LARGE;
+inline constexpr uint32_t kReportTargetReadOnly = KIV_REPORT_TARGET_READ_ONLY;
+inline constexpr uint32_t kReportSourceReadOnly = KIV_REPORT_SOURCE_READ_ONLY;
+inline constexpr uint32_t kReportNoSpace = KIV_REPORT_NO_SPACE;
+inline constexpr uint32_t kReportTransfer28 = KIV_REPORT_SEND_REFUSED;
+inline constexpr uint32_t kReportTransferOther = KIV_REPORT_SEND_FAILED;
+inline constexpr uint32_t kReportFolderFixed = KIV_REPORT_FOLDER_FIXED;
+inline constexpr uint32_t kReportHiddenSubfolder = KIV_REPORT_HIDDEN_SUBFOLDER;
+inline constexpr uint32_t kReportFileReadOnly = KIV_REPORT_FILE_READ_ONLY;
+inline constexpr uint32_t kReportDeleteFailed = KIV_REPORT_DELETE_FAILED;
+inline constexpr uint32_t kReportExtensionChange = KIV_REPORT_EXTENSION_CHANGE;
+inline constexpr uint32_t kReportRenameFailed = KIV_REPORT_RENAME_FAILED;
+inline constexpr uint32_t kReportSpaceFailed = KIV_REPORT_SPACE_FAILED;
+inline constexpr uint32_t kReportResumeSource = KIV_REPORT_RESUME_SOURCE;
+inline constexpr uint32_t kReportConnectFailed = KIV_REPORT_CONNECT_FAILED;
+inline constexpr uint32_t kReportFolderNotToPc = KIV_REPORT_FOLDER_NOT_TO_PC;
 
 // Progress question codes (answered by the message's return value).
-inline constexpr int32_t kQuestionOverwrite = 501;
-inline constexpr int32_t kQuestionHidden = 502;
+inline constexpr int32_t kQuestionOverwrite = KIV_QUESTION_OVERWRITE;
+inline constexpr int32_t kQuestionResume = KIV_QUESTION_RESUME;
 
 struct Progress {
   std::u16string text;

@@ -6,19 +6,15 @@
 
 namespace kiv {
 
+KivHwnd NewHostWindow(KivWndProc proc, void* user) {
+  return std::make_unique<KivWindow>(KivWindow{proc, user}).release();
+}
+
+void FreeHostWindow(KivHwnd window) { std::unique_ptr<KivWindow> owned(window); }
+
 intptr_t SendMessage(KivHwnd window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (!window || !window->proc) return 0;
   return window->proc(window->user, window, message, wParam, lParam);
 }
 
 }  // namespace kiv
-
-extern "C" {
-
-KIV_API KivHwnd Kiv_CreateWindow(KivWndProc proc, void* user) {
-  return std::make_unique<KivWindow>(KivWindow{proc, user}).release();
-}
-
-KIV_API void Kiv_DestroyWindow(KivHwnd window) { std::unique_ptr<KivWindow> owned(window); }
-
-}  // extern "C"

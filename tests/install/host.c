@@ -1,5 +1,5 @@
 /* A small C host of the installed library: makes a window and a string list, and asks for
-   the version without a phone (0). */
+   the protocol version without a phone (0). */
 #include <kivmod/kivmod.h>
 #include <stdio.h>
 
@@ -17,6 +17,7 @@ int main(void) {
   int version = Kiv_GetFileManVersion();
   Kiv_StringList_Free(list);
   Kiv_DestroyWindow(wnd);
-  printf("version %d\n", version);
+  printf("kivmod %d.%d.%d, protocol version %d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR,
+         KIVMOD_VERSION_PATCH, version);
   return version == 0 ? 0 : 1;
 }

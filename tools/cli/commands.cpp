@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 namespace cli {
 namespace {
 
-constexpr uint32_t kTypeToPhone = 0x2;
 constexpr uint32_t kTypeAnySize = 0x7FFFFFFFu;
 
 // A host string list that frees itself.
@@ -163,7 +162,7 @@ void CollectFolder(Session& s, const PhoneFolder& folder, const fs::path& dir, s
   Listing l = s.tree.List(folder.path);
   CopyGroup group{dir, {}};
   for (const PhoneFile& f : l.files)
-    if (!(f.attributes & kFileHidden)) group.files.push_back(f);
+    if (!(f.attributes & KIV_FILE_HIDDEN)) group.files.push_back(f);
   out.push_back(std::move(group));
   for (const PhoneFolder& sub : l.folders) {
     if (!SafeLocalName(sub.name)) {
@@ -243,7 +242,7 @@ uint32_t TypeRules(const std::string& extension, uint32_t* maxSize) {
     return types->entries[i].rules;
   }
   if (maxSize) *maxSize = kTypeAnySize;
-  return 0x3;
+  return KIV_TYPE_TO_PC | KIV_TYPE_TO_PHONE;
 }
 
 bool FolderAccepts(const PhoneFolder& folder, const std::string& extension) {
@@ -257,11 +256,11 @@ bool FolderAccepts(const PhoneFolder& folder, const std::string& extension) {
 
 std::string SendFailure(int32_t result) {
   switch (result) {
-    case -4: return "a file's type may not be copied to the phone";
-    case -5: return "the folder does not accept a file's type";
-    case -6: return "there is not enough free space on the phone";
-    case -7: return "a name or path is too long for the phone, or the phone was busy";
-    case -8: return "a phone file to send is not known to the tool";
+    case KIV_RESULT_TYPE_NOT_TO_PHONE: return "a file's type may not be copied to the phone";
+    case KIV_RESULT_EXTENSION_REFUSED: return "the folder does not accept a file's type";
+    case KIV_RESULT_NO_SPACE: return "there is not enough free space on the phone";
+    case KIV_RESULT_TOO_LONG_OR_BUSY: return "a name or path is too long for the phone, or the phone was busy";
+    case KIV_RESULT_UNKNOWN_FILE: return "a phone file to send is not known to the tool";
     default: return "the copy to the phone failed";
   }
 }
@@ -404,7 +403,7 @@ int Put(Session& s, const std::vector<std::string>& args) {
     return kExitUsage;
   }
   const PhoneFolder& folder = target->folder;
-  if (!(folder.attributes & kFolderWritable)) {
+  if (!(folder.attributes & KIV_FOLDER_WRITABLE)) {
     Complain("folder " + folder.path + " is not writable");
     return kExitFailed;
   }
@@ -446,7 +445,7 @@ int Put(Session& s, const std::vector<std::string>& args) {
       list.Add(local.string());
     }
     const std::string extension = Extension(name);
-    if (!(TypeRules(extension, nullptr) & kTypeToPhone)) {
+    if (!(TypeRules(extension, nullptr) & KIV_TYPE_TO_PHONE)) {
       Complain("files of type " + extension + " may not be copied to the phone (" + shown + ")");
       return kExitFailed;
     }
@@ -466,7 +465,7 @@ int Put(Session& s, const std::vector<std::string>& args) {
   const bool ok = result == list.Count() && s.host.reports == 0;
   const std::string unfinished = s.host.EndTransfer(ok);
   if (ok) return kExitOk;
-  const bool cancelled = Cancelled() || s.host.cancelledMessage || result == -9;
+  const bool cancelled = Cancelled() || s.host.cancelledMessage || result == KIV_RESULT_CANCELLED;
   if (!cancelled && s.host.reports == 0) Complain(SendFailure(result) + " (into " + folder.path + ")");
   // The phone keeps what it received of a copy from the PC that stopped midway.
   if (!unfinished.empty() && !s.options.fromPhone)
@@ -560,7 +559,7 @@ int Mv(Session& s, const std::vector<std::string>& args) {
       Complain("folders can only be renamed where they are; " + from->path + " stays in " + Shown(fromParent));
       return kExitFailed;
     }
-    if (!(from->folder.attributes & kFolderRenamable)) {
+    if (!(from->folder.attributes & KIV_FOLDER_RENAMABLE)) {
       Complain("the phone does not let folder " + from->path + " be renamed");
       return kExitFailed;
     }
@@ -698,7 +697,9 @@ int Df(Session& s, const std::vector<std::string>& args) {
 
 int Resume(Session& s) {
   s.host.Reset();
-  s.host.resumeAnswer = s.options.restart ? 2 : s.options.discard ? 3 : 1;
+  s.host.resumeAnswer = s.options.restart   ? KIV_ANSWER_RESUME_RESTART
+                        : s.options.discard ? KIV_ANSWER_RESUME_DISCARD
+                                            : KIV_ANSWER_RESUME_CONTINUE;
   s.host.BeginTransfer("put", {}, "");
   int32_t sent = Kiv_ResumfileDownLoad(s.host.Window());
   const bool ok = (sent == 1 || s.options.discard) && s.host.reports == 0;

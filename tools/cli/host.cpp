@@ -17,43 +17,6 @@
 namespace cli {
 namespace {
 
-// Report codes (wParam of KIV_MSG_REPORT).
-enum : uint32_t {
-  kListFailed = 0xA6,
-  kDetailsFailed = 0xA7,
-  kPlaceholderFailed = 0xA8,
-  kNotKnown = 0xA9,
-  kTypeNotToPc = 0xAA,
-  kCopyFailed = 0xAB,
-  kPathTooLong = 0xB1,
-  kFolderNameTooLong = 0xB2,
-  kFolderNotWritable = 0xB3,
-  kExtensionRefused = 0xB7,
-  kFileTooLarge = 0xB8,
-  kTargetReadOnly = 0xB9,
-  kSourceReadOnly = 0xBA,
-  kNoSpace = 0xBB,
-  kPhoneRefused = 0xBC,
-  kSendFailed = 0xBD,
-  kFolderFixed = 0xBE,
-  kHiddenSubfolder = 0xBF,
-  kFileReadOnly = 0xC0,
-  kDeleteFailed = 0xC1,
-  kExtensionChange = 0xC4,
-  kRenameFailed = 0xC5,
-  kSpaceFailed = 0xC7,
-  kResumeSource = 0xC8,
-  kConnectFailed = 0xCF,
-  kFolderNotToPc = 0xD1,
-};
-
-constexpr int32_t kQuestionOverwrite = 501;
-constexpr int32_t kQuestionResume = 502;
-// Answers to the overwrite question.
-constexpr intptr_t kReplace = 1;
-constexpr intptr_t kReplaceAll = 2;
-constexpr intptr_t kKeep = 3;
-
 volatile std::sig_atomic_t g_cancelled = 0;
 // Ctrl-C's wake-up for the thread that cancels the library's copy: the library's cancel
 // traces and locks, which a signal handler must not do.
@@ -94,43 +57,43 @@ std::string Quoted(const std::string& text) { return text.empty() ? std::string(
 std::string ReportSentence(uint32_t code, const std::string& t1, const std::string& t2, float value) {
   const std::string a = Quoted(t1);
   switch (code) {
-    case kListFailed: return "cannot list folder " + a;
-    case kDetailsFailed: return "cannot read details of " + a;
-    case kPlaceholderFailed: return "cannot prepare a local file for " + a;
-    case kNotKnown: return a + " is not known; list its folder first";
-    case kTypeNotToPc: return "files of type " + a + " may not be copied to the PC";
-    case kCopyFailed:
+    case KIV_REPORT_LIST_FAILED: return "cannot list folder " + a;
+    case KIV_REPORT_DETAILS_FAILED: return "cannot read details of " + a;
+    case KIV_REPORT_LOCAL_FILE_FAILED: return "cannot prepare a local file for " + a;
+    case KIV_REPORT_NOT_KNOWN: return a + " is not known; list its folder first";
+    case KIV_REPORT_TYPE_NOT_TO_PC: return "files of type " + a + " may not be copied to the PC";
+    case KIV_REPORT_TRANSFER_FAILED:
       if (t1.empty()) return "the phone was busy and did not do it; try again";
       return "the copy of " + t1 + " failed (phone busy or a name unsafe for the PC)";
-    case kPathTooLong:
+    case KIV_REPORT_PATH_TOO_LONG:
       return "the path " + a + " is too long for the phone" + (t2.empty() ? "" : " (at most " + t2 + " characters)");
-    case kFolderNameTooLong:
+    case KIV_REPORT_FOLDER_NAME_TOO_LONG:
       return "the folder name " + a + " is too long for the phone" +
              (t2.empty() ? "" : " (at most " + t2 + " characters)");
-    case kFolderNotWritable: return t1.empty() ? "the folder is not writable" : "folder " + t1 + " is not writable";
-    case kExtensionRefused: return "folder " + Quoted(t2) + " does not accept files of type " + a;
-    case kFileTooLarge: {
+    case KIV_REPORT_FOLDER_NOT_WRITABLE: return t1.empty() ? "the folder is not writable" : "folder " + t1 + " is not writable";
+    case KIV_REPORT_EXTENSION_REFUSED: return "folder " + Quoted(t2) + " does not accept files of type " + a;
+    case KIV_REPORT_FILE_TOO_LARGE: {
       char max[32];
       std::snprintf(max, sizeof max, "%.0f", static_cast<double>(value));
       return "files of type " + a + " may be at most " + max + " bytes on the phone";
     }
-    case kTargetReadOnly: return "the file to replace in " + a + " is read-only";
-    case kSourceReadOnly: return a + " is read-only and cannot be moved";
-    case kNoSpace: return "there is not enough free space on the phone";
-    case kPhoneRefused: return "the phone refused the file for " + a;
-    case kSendFailed: return "the copy into " + a + " failed";
-    case kFolderFixed: return "a fixed folder of the phone cannot be deleted";
-    case kHiddenSubfolder: return "folder " + a + " holds hidden folders and cannot be deleted";
-    case kFileReadOnly: return a + " is read-only and cannot be deleted";
-    case kDeleteFailed: return "cannot delete " + a;
-    case kExtensionChange: return "files of type " + a + " may not change their extension";
-    case kRenameFailed: return "cannot rename " + a;
-    case kSpaceFailed: return "cannot read the free or total space of the phone";
-    case kResumeSource:
+    case KIV_REPORT_TARGET_READ_ONLY: return "the file to replace in " + a + " is read-only";
+    case KIV_REPORT_SOURCE_READ_ONLY: return a + " is read-only and cannot be moved";
+    case KIV_REPORT_NO_SPACE: return "there is not enough free space on the phone";
+    case KIV_REPORT_SEND_REFUSED: return "the phone refused the file for " + a;
+    case KIV_REPORT_SEND_FAILED: return "the copy into " + a + " failed";
+    case KIV_REPORT_FOLDER_FIXED: return "a fixed folder of the phone cannot be deleted";
+    case KIV_REPORT_HIDDEN_SUBFOLDER: return "folder " + a + " holds hidden folders and cannot be deleted";
+    case KIV_REPORT_FILE_READ_ONLY: return a + " is read-only and cannot be deleted";
+    case KIV_REPORT_DELETE_FAILED: return "cannot delete " + a;
+    case KIV_REPORT_EXTENSION_CHANGE: return "files of type " + a + " may not change their extension";
+    case KIV_REPORT_RENAME_FAILED: return "cannot rename " + a;
+    case KIV_REPORT_SPACE_FAILED: return "cannot read the free or total space of the phone";
+    case KIV_REPORT_RESUME_SOURCE:
       return t1.empty() ? "there is no interrupted copy to resume"
                         : "the PC file " + t1 + " of the interrupted copy cannot be read";
-    case kConnectFailed: return "the phone did not accept the connection";
-    case kFolderNotToPc: return "files in folder " + a + " may not be copied to the PC";
+    case KIV_REPORT_CONNECT_FAILED: return "the phone did not accept the connection";
+    case KIV_REPORT_FOLDER_NOT_TO_PC: return "files in folder " + a + " may not be copied to the PC";
     default: {
       char number[16];
       std::snprintf(number, sizeof number, "0x%02X", code);
@@ -201,8 +164,8 @@ std::string Host::EndTransfer(bool completed) {
 }
 
 intptr_t Host::OnProgress(const KivProgress& record) {
-  if (record.question == kQuestionOverwrite) return AskOverwrite();
-  if (record.question == kQuestionResume) return resumeAnswer;
+  if (record.question == KIV_QUESTION_OVERWRITE) return AskOverwrite();
+  if (record.question == KIV_QUESTION_RESUME) return resumeAnswer;
   if (!transferring_) return 0;
   const std::string text = Utf8(record.text);
   // A file starts with an announcement (totals, not continuing) or a record naming another
@@ -305,13 +268,13 @@ void Host::Draw(bool force) {
 
 intptr_t Host::AskOverwrite() {
   const std::string name = Join(phoneFolder_, LastComponent(fileText_));
-  intptr_t answer = kKeep;
+  intptr_t answer = KIV_ANSWER_SKIP;
   if (overwrite == Overwrite::All) {
-    answer = kReplaceAll;
+    answer = KIV_ANSWER_REPLACE_ALL;
   } else if (overwrite == Overwrite::None || g_cancelled) {
-    answer = kKeep;
+    answer = KIV_ANSWER_SKIP;
   } else if (isatty(STDIN_FILENO) != 1) {
-    answer = kKeep;  // nobody to ask: keep the phone's file
+    answer = KIV_ANSWER_SKIP;  // nobody to ask: keep the phone's file
   } else {
     if (g_lineOpen) std::fprintf(stderr, "\r\x1b[K");
     g_lineOpen = false;
@@ -321,9 +284,9 @@ intptr_t Host::AskOverwrite() {
     errno = 0;
     if (std::fgets(line, sizeof line, stdin)) {
       char c = line[0];
-      if (c == 'y' || c == 'Y') answer = kReplace;
+      if (c == 'y' || c == 'Y') answer = KIV_ANSWER_REPLACE;
       if (c == 'a' || c == 'A') {
-        answer = kReplaceAll;
+        answer = KIV_ANSWER_REPLACE_ALL;
         overwrite = Overwrite::All;
       }
     } else {
@@ -331,7 +294,7 @@ intptr_t Host::AskOverwrite() {
       std::clearerr(stdin);
     }
   }
-  if (answer == kKeep) {
+  if (answer == KIV_ANSWER_SKIP) {
     fileSkipped_ = true;
     ++skipped;
   }

@@ -40,7 +40,7 @@ class Host {
 
   // Settings of the questions.
   Overwrite overwrite = Overwrite::Ask;
-  int32_t resumeAnswer = 1;  // 1 continue, 2 send again, 3 discard
+  int32_t resumeAnswer = KIV_ANSWER_RESUME_CONTINUE;  // KIV_ANSWER_RESUME_*
 
   // What arrived since the last Reset.
   bool locked = false;

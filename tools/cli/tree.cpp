@@ -8,19 +8,19 @@ std::string PhoneFile::Path() const { return Join(folder, name); }
 
 std::vector<std::string> FolderFlags(uint32_t a) {
   std::vector<std::string> out;
-  if (!(a & kFolderWritable)) out.push_back("read-only");
-  if (!(a & kFolderCopyToPc)) out.push_back("no-copy-to-pc");
-  if (a & kFolderFixed) out.push_back("fixed");
-  if (a & kFolderRenamable) out.push_back("renamable");
-  if (a & kFolderHidden) out.push_back("hidden");
-  if (a & kFolderNoSubfolders) out.push_back("no-subfolders");
+  if (!(a & KIV_FOLDER_WRITABLE)) out.push_back("read-only");
+  if (!(a & KIV_FOLDER_COPY_TO_PC)) out.push_back("no-copy-to-pc");
+  if (a & KIV_FOLDER_FIXED) out.push_back("fixed");
+  if (a & KIV_FOLDER_RENAMABLE) out.push_back("renamable");
+  if (a & KIV_FOLDER_HIDDEN) out.push_back("hidden");
+  if (a & KIV_FOLDER_NO_SUBFOLDERS) out.push_back("no-subfolders");
   return out;
 }
 
 std::vector<std::string> FileFlags(uint32_t a) {
   std::vector<std::string> out;
-  if (a & kFileReadOnly) out.push_back("read-only");
-  if (a & kFileHidden) out.push_back("hidden");
+  if (a & KIV_FILE_NOT_WRITABLE) out.push_back("read-only");
+  if (a & KIV_FILE_HIDDEN) out.push_back("hidden");
   return out;
 }
 

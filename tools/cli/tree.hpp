@@ -11,17 +11,6 @@
 
 namespace cli {
 
-// Folder attribute bits (KivFolderInfo.attributes).
-inline constexpr uint32_t kFolderCopyToPc = 0x1;
-inline constexpr uint32_t kFolderWritable = 0x2;
-inline constexpr uint32_t kFolderFixed = 0x4;
-inline constexpr uint32_t kFolderRenamable = 0x10;
-inline constexpr uint32_t kFolderHidden = 0x40;
-inline constexpr uint32_t kFolderNoSubfolders = 0x100;
-// File attribute bits (KivFileInfo.attributes).
-inline constexpr uint32_t kFileHidden = 0x40;
-inline constexpr uint32_t kFileReadOnly = 0x80;
-
 struct PhoneFolder {
   std::string path;  // "\" between components
   std::string name;

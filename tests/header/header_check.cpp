@@ -1,0 +1,2 @@
+// The same checks as C++.
+#include "header_check.c"
