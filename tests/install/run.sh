@@ -9,7 +9,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
 test -x "$prefix/bin/kivmod" && test -x "$prefix/bin/kivmod-phonesim"
 # The installed tool finds its library from its own place, without a search path.
-env -u LD_LIBRARY_PATH "$prefix/bin/kivmod" --help > /dev/null
+env -u LD_LIBRARY_PATH "$prefix/bin/kivmod" --version | grep -q "^kivmod [0-9]*\.[0-9]*\.[0-9]*$"
 cmake -S "$here" -B "$prefix/host-build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$prefix/host-build" > /dev/null
 LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" "$prefix/host-build/host"

@@ -43,6 +43,7 @@ constexpr char kUsage[] =
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
     "  -h, --help      this text\n"
+    "  --version       the tool's version\n"
     "\n"
     "Without --yes or --no-clobber, put asks before replacing a phone file when it runs at a\n"
     "terminal, and keeps the phone's file otherwise. Ctrl-C cancels the running copy.\n"
@@ -114,6 +115,9 @@ int main(int argc, char** argv) {
       optionsEnd = true;
     } else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (a == "--version") {
+      std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
       return kExitOk;
     } else if (is(a, "--link")) {
       if (!value(i, "--link", options.link.link)) return Usage("--link needs a value");
