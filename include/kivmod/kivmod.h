@@ -269,6 +269,73 @@ KIV_API int32_t Kiv_RenamePhoneFile(const KivChar* oldPath, const KivChar* newPa
  * 1 created, 0 not. */
 KIV_API int32_t CreatePhoneDirectory(const KivChar* path, KivHwnd wnd);
 
+
+/* ---- Playlists ------------------------------------------------------------------------ */
+
+/* Playlist content file, written by Kiv_GetPlayListContents and read by Kiv_AddPlaylist and
+   Kiv_EditPlaylist: the song paths separated by ":", UTF-8, without byte order mark,
+   terminator or line end. On the wire an add or edit piece carries its text right after its
+   "xd" fields (name, piece number from 1) as UTF-16LE units without length or terminator;
+   the last piece (flag 1) ends with one line feed unit. Every request fits the phone's
+   packet size; the file is sent whole. */
+
+/* Reads the phone's two playlist overview values (16 bits each, passed through) into *first
+   and *second, which are set to 0 before the request, so they read 0 after a failure; a
+   null pointer is skipped. 1 or 0. */
+KIV_API int32_t Kiv_GetPlayListInfo(int32_t unused, int32_t* first, int32_t* second);
+
+/* Appends the phone's playlist names to names, page by page, sending the low 16 bits of
+   first and second unchanged with every page request, until the phone's position reaches
+   its total or stops advancing. 1; 0 when a page fails (names of earlier pages stay). */
+KIV_API int32_t Kiv_GetPlayList(int32_t unused, int32_t first, int32_t second, KivStringList* names);
+
+/* Writes the content of playlist name into the PC file localPath (created or truncated) as
+   a content file; a memory card song, "mmc1", one separator and a rest, is written as
+   "Card/" and the rest ("MMC1..." stays as it is). wnd is not used. 1 written; 0 on a
+   failure or a cancel (the phone is told), the file then holding what arrived. */
+KIV_API int32_t Kiv_GetPlayListContents(const KivChar* localPath, const KivChar* name, KivHwnd wnd);
+
+/* Creates playlist name on the phone from the content file localPath, in pieces of at most
+   C/2 file bytes (C = packet size - N - 23 - N mod 4, N = 2 x name length + 3), each but the
+   last cut after its last ":". Progress 0x8065 per piece to wnd (text = name, bytesDone =
+   the piece's offset in the file, other numbers 0). 1 sent; 0 on a failure, a lost link, a
+   packet too small for any text, or a cancel (the phone is told). */
+KIV_API int32_t Kiv_AddPlaylist(const KivChar* localPath, const KivChar* name, KivHwnd wnd);
+
+/* As Kiv_AddPlaylist, replacing the content of the existing playlist name. */
+KIV_API int32_t Kiv_EditPlaylist(const KivChar* localPath, const KivChar* name, KivHwnd wnd);
+
+/* Renames playlist oldName to newName; a newName of more UTF-16 units than the internal
+   memory's maximum file-name length minus 5 fails at once, nothing sent. 1 or 0. */
+KIV_API int32_t Kiv_RenamePlaylist(const KivChar* oldName, const KivChar* newName);
+
+/* Deletes playlist name (the phone may take up to 1000000 ms). 1 or 0. */
+KIV_API int32_t Kiv_DeletePlaylist(const KivChar* name);
+
+/* ---- Sound files ------------------------------------------------------------------------ */
+
+/* Reads the phone's sound list with its tags and replaces the folder tree's file records
+   (a folder opened before must be opened again) and the sound records by the sound files
+   listed: each under its phone folder, the list's path with "/" turned into "\\" and without
+   leading or trailing "\\" ("/Sounds/Tones" -> "Sounds\\Tones"). Left out: files whose
+   folder the tree does not know, files with a negative size, and repeats of a folder and
+   name (letter case ignored). No PC file or folder is made. Report 0xA6 (style 1, text1
+   "Sound") to wnd when the request failed and the phone did not refuse it. 1 read; 0 not
+   connected (nothing sent), request failed, or a list that is not readable XML. */
+KIV_API int32_t Kiv_GetAllSoundFiles(KivHwnd wnd);
+
+/* Copies the tags of the first sound record whose folder and name equal folder and name
+   (letter case ignored) into the four text objects, whole, and *duration; a null output is
+   skipped. 1; 0 and every output untouched when no record matches. */
+KIV_API int32_t Kiv_GetSoundFileTag(const KivChar* folder, const KivChar* name, KivString* performer,
+                                    KivString* title, KivString* album, KivString* genre, int32_t* duration);
+
+/* Appends a sound record (nothing sent); returns its 0-based index among the sound records,
+   which the next Kiv_GetAllSoundFiles replaces. */
+KIV_API int32_t Kiv_AddSoundFileArray(const KivChar* folder, const KivChar* name, const KivChar* performer,
+                                      const KivChar* title, const KivChar* album, int32_t duration,
+                                      const KivChar* genre);
+
 #ifdef __cplusplus
 }
 #endif
