@@ -9,6 +9,7 @@
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
+#include <taglib/tpropertymap.h>
 
 #include <algorithm>
 #include <chrono>
@@ -429,11 +430,18 @@ std::u16string SoundDocument(const Phone& phone) {
     TagLib::FileRef ref(file.c_str());
     std::u16string performer, title, album, genre;
     int duration = 0;
-    if (!ref.isNull() && ref.tag()) {
-      performer = TagText(ref.tag()->artist());
-      title = TagText(ref.tag()->title());
-      album = TagText(ref.tag()->album());
-      genre = TagText(ref.tag()->genre());
+    if (!ref.isNull()) {
+      // The property map is TagLib's one view over every tag format (ID3, Vorbis comments,
+      // MP4 atoms, RIFF INFO): its first value of each key.
+      const TagLib::PropertyMap props = ref.file()->properties();
+      auto first = [&](const char* key) {
+        auto it = props.find(key);
+        return it == props.end() || it->second.isEmpty() ? std::u16string() : TagText(it->second.front());
+      };
+      performer = first("ARTIST");
+      title = first("TITLE");
+      album = first("ALBUM");
+      genre = first("GENRE");
     }
     if (!ref.isNull() && ref.audioProperties()) duration = ref.audioProperties()->lengthInSeconds();
     AppendAttribute(doc, "perfomer", performer);
