@@ -119,7 +119,7 @@ TEST_F(MediaScripted, PiecesCarryTheWholeFileAtAwkwardPacketSizes) {
   }
 }
 
-TEST_F(MediaScripted, AddFailsCleanlyBeforeAnythingIsSent) {
+TEST_F(MediaScripted, AddFailsCleanlyBeforeAnythingIsSentOrStopsOnCancel) {
   Spit(dir.path / "l.txt", "a:b");
   Spit(dir.path / "bad.txt", "a:\xFF\xFE");
   struct Case {
@@ -131,6 +131,14 @@ TEST_F(MediaScripted, AddFailsCleanlyBeforeAnythingIsSent) {
     EXPECT_EQ(media.AddPlaylist(U16(dir.path / c.file), u"Mix", c.packet, window.wnd), 0);
     EXPECT_TRUE(phone.sent.empty());
   }
+  // A cancel after the first piece tells the phone (abort, PC to phone) and stops.
+  Spit(dir.path / "long.txt", std::string(200, 'x'));
+  Queue(3);
+  window.onProgress = [&](std::size_t) { man.AbortFlag() = 1; };
+  EXPECT_EQ(media.AddPlaylist(U16(dir.path / "long.txt"), u"Mix", 64, window.wnd), 0);
+  ASSERT_EQ(phone.sent.size(), 2u);
+  EXPECT_EQ(phone.sent[1].code, 0x07);
+  EXPECT_EQ(phone.sent[1].body[0], 1);
 }
 
 TEST_F(MediaScripted, ContentPiecesBecomeTheLocalFile) {
@@ -205,27 +213,13 @@ TEST_F(MediaScripted, NamePagingStopsAtTheEndOrWhenThePositionStandsStill) {
 
 // A tiny but valid audio file that TagLib can tag: one second of 8 kHz 8-bit mono PCM.
 void MakeWav(const fs::path& path) {
-  std::string w = "RIFF";
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) w.push_back(static_cast<char>(v >> (8 * i)));
+  auto le = [](uint32_t v, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+    return out;
   };
-  auto u16 = [&](uint16_t v) {
-    w.push_back(static_cast<char>(v));
-    w.push_back(static_cast<char>(v >> 8));
-  };
-  u32(36 + 8000);
-  w += "WAVEfmt ";
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(8000);
-  u32(8000);
-  u16(1);
-  u16(8);
-  w += "data";
-  u32(8000);
-  w.append(8000, '\x80');
-  Spit(path, w);
+  Spit(path, "RIFF" + le(36 + 8000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) +
+                 le(1, 2) + le(8, 2) + "data" + le(8000, 4) + std::string(8000, '\x80'));
 }
 void Tag(const fs::path& path, const char* artist, const char* title, const char* album, const char* genre) {
   TagLib::FileRef f(path.c_str());
