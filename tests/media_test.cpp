@@ -158,6 +158,11 @@ TEST_F(MediaScripted, ContentPiecesBecomeTheLocalFileAndFailuresKeepWhatArrived)
   } cases[] = {
       {"cut answer", {ContentAnswer(0x01, u"Mix", u"b.mp3", false)}},
       {"shorter than its name", {Bytes{0x01, 4, 0, 'M', 0}}},
+      {"name length past the body", {[] {
+         auto b = ContentAnswer(0x01, u"Mix", u"b.mp3");
+         b[1] = 0x40;
+         return b;
+       }()}},
       {"lost link", {Bytes{}}},
       {"error result", {Bytes{0x23}}},
       {"more for ever", std::vector<Bytes>(10, ContentAnswer(0x02, u"Mix", u"x"))},
@@ -200,6 +205,14 @@ TEST_F(MediaScripted, NamePagingStopsAtTheEndOrWhenThePositionStandsStill) {
     ASSERT_EQ(phone.sent.size(), c.requests);
     EXPECT_EQ(phone.sent[0].body, (Bytes{0x45, 0x23, 7, 0}));
   }
+}
+
+TEST_F(MediaScripted, RenameChecksTheNewNameBeforeAnythingIsSent) {
+  Queue(2);
+  EXPECT_EQ(media.RenamePlaylist(u"Old", u"12345", 10), 1);  // the limit less 5: sent
+  EXPECT_EQ(media.RenamePlaylist(u"Old", u"123456", 10), 0);
+  ASSERT_EQ(phone.sent.size(), 1u);
+  EXPECT_EQ(phone.sent[0].body, (Bytes{4, 0, 'O', 0, 'l', 0, 'd', 0, 0, 0, 6, 0, '1', 0, '2', 0, '3', 0, '4', 0, '5', 0, 0, 0}));
 }
 
 // ---- Against the simulated phone, through the C interface ----

@@ -168,7 +168,10 @@ int CMediaCommands::GetPlayListContents(std::u16string_view localPath, std::u16s
       return 0;
     }
     std::span<const uint8_t> body = answer.Body();
-    if (body.size() < textStart || !TextToNul(body, textStart, text)) {
+    // The echoed name must be the one asked for: a length field that disagrees (or runs past
+    // the body) would move the text's start.
+    const std::size_t echoed = body.size() >= 3 ? (body[1] | (body[2] << 8)) : 0;
+    if (echoed != name.size() + 1 || body.size() < textStart || !TextToNul(body, textStart, text)) {
       Trace("CMediaCommands::GetPlayListContents: a cut or malformed answer\n");
       return 0;
     }
