@@ -26,6 +26,7 @@ set(KIVMOD_SOURCES
   src/protocol/download.cpp
   src/protocol/file_commands.cpp
   src/protocol/listing.cpp
+  src/protocol/media_commands.cpp
   src/protocol/pfileman.cpp
   src/protocol/space.cpp
   src/protocol/transfer_file.cpp
@@ -45,6 +46,7 @@ set(KIVMOD_SOURCES
   src/filemanager/resume.cpp
   src/filemanager/send_files.cpp
   # phonesim
+  src/phonesim/media.cpp
   src/phonesim/config.cpp
   src/phonesim/files.cpp
   src/phonesim/phone.cpp
@@ -52,11 +54,14 @@ set(KIVMOD_SOURCES
   src/phonesim/sim_channel.cpp
   src/phonesim/transfer_paths.cpp
   src/phonesim/transfers.cpp
+  # media
+  src/media/sound_library.cpp
   # boundary
   src/boundary/exports_collections.cpp
   src/boundary/exports_files.cpp
   src/boundary/exports_host.cpp
   src/boundary/exports_lists.cpp
+  src/boundary/exports_media.cpp
   src/boundary/exports_session.cpp
   src/boundary/exports_tree.cpp
 )

@@ -65,3 +65,35 @@ kiv df Music
 echo
 echo "== kivmod ls -l Music"
 kiv ls -l Music
+
+echo
+echo "== kivmod playlist put / ls / show (the phone keeps Playlists/Road Trip.m3u8)"
+printf 'Music/first song.mp3:Music/second song.mp3:Card/Music/live.mp3' > "$pc/road.txt"
+kiv playlist put "Road Trip" "$pc/road.txt"
+kiv playlist ls
+kiv playlist show "Road Trip"
+cat "$phone/Playlists/Road Trip.m3u8"
+kiv playlist get "Road Trip" "$pc/back.txt"
+cmp "$pc/road.txt" "$pc/back.txt" && echo "round trip: identical"
+kiv playlist mv "Road Trip" "Holiday"
+kiv playlist rm "Holiday"
+
+echo
+echo "== kivmod sounds (tags read by the phone with TagLib)"
+# Two short WAV files with RIFF INFO tags (artist, title, album, genre).
+python3 - "$phone" <<'PY'
+import struct, sys
+def wav(path, seconds, tags):
+    info = b"INFO"
+    for key, value in tags.items():
+        v = value.encode() + b"\0"
+        if len(v) % 2: v += b"\0"
+        info += key.encode() + struct.pack("<I", len(v)) + v
+    data = b"\x80" * (8000 * seconds)
+    body = (b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) +
+            b"LIST" + struct.pack("<I", len(info)) + info + b"data" + struct.pack("<I", len(data)) + data)
+    open(path, "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+wav(sys.argv[1] + "/Music/intro.wav", 65, {"IART": "Kivi Band", "INAM": "Intro", "IPRD": "First Light", "IGNR": "Pop"})
+wav(sys.argv[1] + "/Music/outro.wav", 3, {"IART": "Kivi Band", "INAM": "Outro", "IPRD": "First Light", "IGNR": "Pop"})
+PY
+kiv sounds

@@ -82,6 +82,7 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
   }
   Config c;
   if (auto model = Attr(root, "model")) c.model = *model;
+  if (auto playlists = Attr(root, "playlists")) c.playlistFolder = kiv::Utf8ToU16(*playlists);
   uint64_t locked = 0;
   if (!Number(root, "version", c.version, error) || !Number(root, "maxPacket", c.maxPacket, error) ||
       !Number(root, "locked", locked, error) || !Number(root, "dropAfter", c.dropAfterPackets, error) ||

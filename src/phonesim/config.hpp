@@ -51,6 +51,8 @@ struct Config {
   // change: to their entries and to those of every folder below them.
   std::set<std::u16string> readOnlyFolders;
   bool locked = false;
+  // Folder of the served tree that holds the playlists, one NAME.m3u8 file each.
+  std::u16string playlistFolder = u"Playlists";
   std::vector<Fault> faults;
   int dropAfterPackets = -1;  // link goes down after this many requests; -1 never
   uint32_t delayMs = 0;       // pause before every answer

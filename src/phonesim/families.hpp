@@ -12,5 +12,7 @@ namespace phonesim {
 std::optional<Packet> HandleFileCommands(Phone& phone, const Packet& request);
 // Uploads (phone to PC), downloads (PC to phone) and their resume.
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request);
+// Playlists and the sound list with its tags.
+std::optional<Packet> HandleMediaCommands(Phone& phone, const Packet& request);
 
 }  // namespace phonesim

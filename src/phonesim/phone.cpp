@@ -80,6 +80,7 @@ Packet Phone::Dispatch(const Packet& request) {
   }
   if (auto answer = HandleFileCommands(*this, request)) return std::move(*answer);
   if (auto answer = HandleTransferCommands(*this, request)) return std::move(*answer);
+  if (auto answer = HandleMediaCommands(*this, request)) return std::move(*answer);
   return Answer(request, 0x00);  // unknown command: failure result
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ struct Packet {
   bool unanswered = false;  // a request the phone takes without answering
 };
 
+struct MediaState;  // playlists and the sound list (media.cpp)
+
 inline constexpr uint8_t kClass = 0x20;
 inline constexpr uint8_t kRefusedCode = 0x72;
 
@@ -39,6 +42,7 @@ class Phone {
     pendingList.reset();
     pendingXml.reset();
     heldFile.reset();
+    media.reset();
   }
   // 168 bytes: byte 0 = 1, model name at offset 1 (8-bit, NUL-terminated).
   std::array<uint8_t, 168> PhoneInfo() const;
@@ -80,6 +84,9 @@ class Phone {
     int packet = 0;
   };
   std::optional<HeldFile> heldFile;
+
+  // What a playlist or sound list exchange keeps between its requests.
+  std::shared_ptr<MediaState> media;
 
  private:
   Packet Dispatch(const Packet& request);

@@ -207,6 +207,10 @@ int CXmlFileList::VisitFolderList(const std::function<void(XML_FILE_ITEM&)>& vis
 }
 
 int CXmlFileList::ParseSoundList(XmlFileItems& items) {
+  return VisitSoundList([&](XML_FILE_ITEM& item) { items.push_back(std::move(item)); });
+}
+
+int CXmlFileList::VisitSoundList(const std::function<void(XML_FILE_ITEM&)>& visit) {
   const std::size_t n = m_Nodes.size();
   if (n == 0) return 0;
   RecordReader reader(m_Nodes, m_strValues);
@@ -219,7 +223,7 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
         // The document ends without the file's tags: kept, with placeholder tags.
         item.m_strPerformer = item.m_strTitle = item.m_strAlbum = item.m_strGenre = u"UNKOWN";
         item.m_nDuration = 0;
-        items.push_back(std::move(item));
+        visit(item);
         continue;
       }
       const Element next = m_Nodes[i + 1].element;
@@ -227,11 +231,11 @@ int CXmlFileList::ParseSoundList(XmlFileItems& items) {
       ++i;
       if (next == Element::Audio) reader.Audio(i, item);
       // Any other element: the file goes in without tags and that record is used up.
-      items.push_back(std::move(item));
+      visit(item);
     } else if (element == Element::Folder) {
       XML_FILE_ITEM item;
       reader.Folder(i, item);
-      items.push_back(std::move(item));
+      visit(item);
     }
   }
   Release();

@@ -78,6 +78,8 @@ class CXmlFileList {
   // File and folder elements among the records held: the items a folder list will give.
   std::size_t ElementCount() const { return m_nElements; }
   int ParseSoundList(XmlFileItems& items);
+  // The sound list's items one at a time, as VisitFolderList does for a folder list.
+  int VisitSoundList(const std::function<void(XML_FILE_ITEM&)>& visit);
 
   // A "created" value "YYYYMMDD?hhmmss" as local time; the current time when it reads as 0,
   // a field is out of range (year 1970-2999, month 1-12, day 1-32, hour 0-23, minute and

@@ -365,5 +365,28 @@ with tempfile.TemporaryDirectory() as top:
     r = kiv("info")
     check("locked phone exits 4", r.returncode == 4 and "locked" in r.stderr)
 
+    # ---- playlists and sounds -----------------------------------------------------------------
+    configure('<phone maxPacket="256"><internal total="100000000"/></phone>')
+    write(os.path.join(pc, "list.txt"), "Music/first song.mp3:Music/Rock/loud.mp3".encode())
+    r = kiv("playlist", "put", "Mix", "list.txt")
+    check("playlist put", r.returncode == 0 and os.path.exists(os.path.join(phone, "Playlists", "Mix.m3u8")), r.stderr)
+    r = kiv("playlist", "put", "Mix", "list.txt")
+    check("playlist put does not replace without --replace", r.returncode == 5 and "--replace" in r.stderr, r.stderr)
+    r = kiv("playlist", "put", "--replace", "Mix", "list.txt")
+    check("playlist put --replace", r.returncode == 0, r.stderr)
+    r = kiv("--json", "playlist", "show", "Mix")
+    check("playlist show --json", r.returncode == 0 and json.loads(r.stdout)["songs"][1] == "Music/Rock/loud.mp3", r.stdout)
+    r = kiv("playlist", "get", "Mix", "back.txt")
+    check("playlist get is byte-identical", r.returncode == 0 and read(os.path.join(pc, "back.txt")) == read(os.path.join(pc, "list.txt")))
+    r = kiv("playlist", "mv", "Mix", "Party")
+    check("playlist mv", r.returncode == 0 and kiv("playlist", "ls").stdout == "Party\n", r.stderr)
+    check("playlist rm of a missing one exits 7", kiv("playlist", "rm", "Mix").returncode == 7)
+    check("playlist rm", kiv("playlist", "rm", "Party").returncode == 0 and kiv("playlist", "ls").stdout == "")
+    check("unknown playlist command is usage", kiv("playlist", "frob").returncode == 2)
+    r = kiv("--json", "sounds")
+    paths = [x["path"] for x in json.loads(r.stdout)] if r.returncode == 0 else []
+    check("sounds --json lists the audio files only", "Music\\first song.mp3" in paths and
+          not any(p.endswith(".jar") for p in paths), r.stdout)
+
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)

@@ -9,6 +9,7 @@
 
 #include "commands.hpp"
 #include "host.hpp"
+#include "media.hpp"
 #include "tree.hpp"
 
 namespace {
@@ -32,13 +33,22 @@ constexpr char kUsage[] =
     "  resume [--restart|--discard]\n"
     "                             continue an interrupted copy to the phone (default), send\n"
     "                             it again, or delete its partial file on the phone\n"
+    "  playlist ls                the phone's playlists\n"
+    "  playlist show NAME         the songs of a playlist\n"
+    "  playlist get NAME FILE     save a playlist as FILE (UTF-8, songs separated by \":\")\n"
+    "  playlist put [--replace] NAME FILE\n"
+    "                             create a playlist from FILE (--replace: or replace its songs)\n"
+    "  playlist mv OLD NEW, playlist rm NAME\n"
+    "                             rename or delete a playlist\n"
+    "  sounds [PATH]              the phone's sound files with performer, title, album, time,\n"
+    "                             genre and path (PATH: only those below it)\n"
     "\n"
     "Options:\n"
     "  --link LINK     sim:FOLDER, serial:DEVICE or tcp:HOST:PORT (default: $KIVMOD_LINK)\n"
     "  --port N        COM port number of a cable connection (default 1)\n"
     "  --bt ADDR       connect over Bluetooth to aa:bb:cc:dd:ee:ff\n"
     "  --spp           with --bt: use the serial port profile\n"
-    "  --json          machine-readable output (info, ls, df)\n"
+    "  --json          machine-readable output (info, ls, df, playlist ls/show, sounds)\n"
     "  -y, --yes       replace files on the phone without asking\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
@@ -74,6 +84,8 @@ const std::vector<CommandRule>& Rules() {
       {"mkdir", 1, SIZE_MAX, {"-p"}},
       {"df", 0, SIZE_MAX, {"--json"}},
       {"resume", 0, 0, {"--restart", "--discard"}},
+      {"playlist", 1, 3, {"--json", "--replace"}},
+      {"sounds", 0, 1, {"--json"}},
   };
   return rules;
 }
@@ -147,7 +159,8 @@ int main(int argc, char** argv) {
       given.push_back("-l");
     } else if (a == "--parents") {
       given.push_back("-p");
-    } else if (a == "--move" || a == "--from-phone" || a == "--restart" || a == "--discard") {
+    } else if (a == "--move" || a == "--from-phone" || a == "--restart" || a == "--discard" ||
+               a == "--replace") {
       given.push_back(a);
     } else if (a[1] != '-') {
       // A cluster of one-letter options such as -lR.
@@ -183,6 +196,7 @@ int main(int argc, char** argv) {
     if (o == "--from-phone") options.fromPhone = true;
     if (o == "--restart") options.restart = true;
     if (o == "--discard") options.discard = true;
+    if (o == "--replace") options.replace = true;
     if (o == "--yes") options.overwrite = Overwrite::All;
     if (o == "--no-clobber") options.overwrite = Overwrite::None;
   }
@@ -217,6 +231,10 @@ int main(int argc, char** argv) {
     result = Mkdir(session, args);
   } else if (command == "df") {
     result = Df(session, args);
+  } else if (command == "playlist") {
+    result = Playlist(session, args);
+  } else if (command == "sounds") {
+    result = Sounds(session, args);
   } else {
     result = Resume(session);
   }
