@@ -119,7 +119,7 @@ std::string ReportSentence(uint32_t code, const std::string& t1, const std::stri
     case kSourceReadOnly: return a + " is read-only and cannot be moved";
     case kNoSpace: return "there is not enough free space on the phone";
     case kPhoneRefused: return "the phone refused the file for " + a;
-    case kSendFailed: return "the copy into " + a + " failed";
+    case kSendFailed: return "the copy into " + a + " failed" + (t2.empty() ? "" : ": " + t2);
     case kFolderFixed: return "a fixed folder of the phone cannot be deleted";
     case kHiddenSubfolder: return "folder " + a + " holds hidden folders and cannot be deleted";
     case kFileReadOnly: return a + " is read-only and cannot be deleted";
