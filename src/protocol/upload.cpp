@@ -62,7 +62,19 @@ int CPFileMan::UploadFile(std::u16string_view pcPath, std::u16string_view folder
     m_strFailure = u"the PC target " + std::u16string(pcPath) + u" is a folder";
     return 0;
   }
-  const std::u16string part = LocalTemporaryBeside(pcPath);
+  // A name taken already (left by an earlier process of the same id) gives way to the next.
+  constexpr int kNameTries = 8;
+  std::u16string part;
+  TransferFile file;
+  for (int attempt = 0; attempt < kNameTries && !file.IsOpen(); ++attempt) {
+    part = LocalTemporaryBeside(pcPath);
+    errno = 0;
+    if (!file.Open(part, TransferFile::Mode::CreateNew) && errno != EEXIST) break;
+  }
+  if (!file.IsOpen()) {
+    m_strFailure = Utf8ToU16(LocalErrorText(part, "cannot create the PC file"));
+    return 0;
+  }
   struct Temporary {
     std::u16string path;
     bool renamed = false;
@@ -70,11 +82,6 @@ int CPFileMan::UploadFile(std::u16string_view pcPath, std::u16string_view folder
       if (!renamed) LocalRemove(path);
     }
   } temporary{part};
-  TransferFile file;
-  if (!file.Open(part, TransferFile::Mode::CreateNew)) {
-    m_strFailure = Utf8ToU16(LocalErrorText(part, "cannot create the PC file"));
-    return 0;
-  }
   int result = SubUpload(file, folder, name, window);
   if (!file.Flush()) throw LocalFileError(LocalErrorText(pcPath, "cannot write"));
   file.Close();
