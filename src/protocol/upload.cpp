@@ -72,7 +72,9 @@ int CPFileMan::UploadFile(std::u16string_view pcPath, std::u16string_view folder
     if (!file.Open(part, TransferFile::Mode::CreateNew) && errno != EEXIST) break;
   }
   if (!file.IsOpen()) {
-    m_strFailure = Utf8ToU16(LocalErrorText(part, "cannot create the PC file"));
+    std::u16string_view folder = part;
+    folder.remove_suffix(LocalFileName(part).size());
+    m_strFailure = Utf8ToU16(LocalErrorText(folder.empty() ? part : folder, "cannot write a file into the PC folder"));
     return 0;
   }
   struct Temporary {
