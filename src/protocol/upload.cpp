@@ -74,6 +74,7 @@ int CPFileMan::UploadFile(std::u16string_view pcPath, std::u16string_view folder
   if (!file.IsOpen()) {
     std::u16string_view folder = part;
     folder.remove_suffix(LocalFileName(part).size());
+    if (folder.size() > 1 && (folder.back() == u'\\' || folder.back() == u'/')) folder.remove_suffix(1);
     m_strFailure = Utf8ToU16(LocalErrorText(folder.empty() ? part : folder, "cannot write a file into the PC folder"));
     return 0;
   }
