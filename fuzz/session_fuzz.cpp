@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       break;
     }
     case 1: {
-      kiv::FolderList folders;
+      std::vector<kiv::RootFolderEntry> folders;
       std::u16string list;
       protocol.GetRootFolders(folders, list);
       break;

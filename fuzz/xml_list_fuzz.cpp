@@ -46,5 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (sound) list.ParseSoundList(items);
     else list.ParseFolderList(items);
   }
+  // Each input's file goes with it, so that a run leaves nothing in /tmp.
+  std::remove(ListPath().c_str());
   return 0;
 }

@@ -112,7 +112,7 @@ TEST_F(UploadScripted, EmptyPhoneFileGivesAnEmptyLocalFile) {
   EXPECT_EQ(window.Done(), std::vector<uint32_t>{0});
 }
 
-TEST_F(UploadScripted, FailuresKeepThePiecesWrittenSoFar) {
+TEST_F(UploadScripted, FailuresLeaveNoFileUnderTheFinalName) {
   struct Case {
     const char* what;
     std::function<void()> second;  // how the second answer goes wrong
@@ -138,7 +138,7 @@ TEST_F(UploadScripted, FailuresKeepThePiecesWrittenSoFar) {
     phone.Answer(PieceAnswer(6, 0, 0, {1, 2, 3}));
     c.second();
     EXPECT_EQ(Upload(), 0);
-    EXPECT_EQ(ReadFile(local), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(fs::exists(local));
     EXPECT_EQ(man.m_bRefused, c.refused);
   }
 }
@@ -174,7 +174,7 @@ TEST_F(UploadScripted, CancelAfterTheSecondPieceSendsTheAbortFromThePhone) {
   PutText(abort, kName);
   EXPECT_EQ(phone.sent[3].code, 0x07);
   EXPECT_EQ(phone.sent[3].body, abort);
-  EXPECT_EQ(ReadFile(local), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_FALSE(fs::exists(local));
   EXPECT_EQ(window.records.size(), 2u);
 }
 
@@ -191,7 +191,7 @@ TEST_F(UploadScripted, QueryFileHandsBackTheSecondNumber) {
   EXPECT_EQ(phone.sent.back().code, 0x0E);
   EXPECT_EQ(phone.sent.back().body, request);
 
-  answer.resize(answer.size() - 2);  // cut into the third number
+  answer.erase(answer.end() - 2, answer.end());  // cut into the third number (erase: a shrinking resize trips GCC 12)
   phone.Answer(answer);
   out = 5;
   EXPECT_EQ(man.QueryFile(0, kFolder, kName, 1000, out), 0);
@@ -242,7 +242,7 @@ TEST_F(UploadSim, CopiesFilesWholeAtSeveralPacketSizes) {
   }
 }
 
-TEST_F(UploadSim, LinkLostAtAChosenPieceLeavesThePiecesReceived) {
+TEST_F(UploadSim, LinkLostAtAChosenPieceLeavesNoPartialFile) {
   for (int received : {1, 3}) {
     SCOPED_TRACE(received);
     auto config = WithPacket(2048);
@@ -251,7 +251,7 @@ TEST_F(UploadSim, LinkLostAtAChosenPieceLeavesThePiecesReceived) {
     const std::size_t piece = 2048 - 8 - 1 - 26 - 12;
     WriteFile(phoneDir.path / "Music" / "f.bin", RandomBytes(10 * piece));
     EXPECT_EQ(man.UploadFile(U16(pcDir.path / "f.bin"), u"Music", u"f.bin", window.wnd), 0);
-    EXPECT_EQ(fs::file_size(pcDir.path / "f.bin"), received * piece);
+    EXPECT_FALSE(fs::exists(pcDir.path / "f.bin"));
   }
 }
 
@@ -260,7 +260,7 @@ TEST_F(UploadSim, MissingPhoneFileOrUnsafePathFails) {
   for (const char16_t* folder : {u"Music", u"..", u"Music\\..\\..", u"\\etc"}) {
     SCOPED_TRACE(std::string(folder, folder + std::char_traits<char16_t>::length(folder)));
     EXPECT_EQ(man.UploadFile(U16(pcDir.path / "x"), folder, u"passwd", window.wnd), 0);
-    EXPECT_EQ(fs::file_size(pcDir.path / "x"), 0u);
+    EXPECT_FALSE(fs::exists(pcDir.path / "x"));
   }
 }
 
@@ -283,7 +283,7 @@ TEST_F(UploadSim, AbortFromAnotherThreadWhilePiecesFlow) {
   stage.compare_exchange_strong(idle, 1);  // lets the canceller go if the copy ended early
   canceller.join();
   EXPECT_EQ(window.records.size(), 5u);
-  EXPECT_EQ(fs::file_size(pcDir.path / "f.bin"), window.records.back().bytesDone);
+  EXPECT_FALSE(fs::exists(pcDir.path / "f.bin"));
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // before it in the walk), each entry is one delete request, and the folder tree forgets the
 // entries as they go.
 #include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 #include <string>
 #include <filesystem>
 #include <system_error>
@@ -120,6 +123,30 @@ int CPhoneFileManager::DeletePhoneFileAndDirectoryProc(const std::vector<std::u1
   ExpandLocalFolders(entries);
   if (!CurrentLink().IsConnected()) return 0;
 
+  // The walk's checks and removals cost the same whatever the lists' length: the hidden
+  // records are counted per folder once, and deleted records are marked and dropped from the
+  // lists in one pass after the walk (one erase per delete re-indexed the lists each time).
+  std::unordered_map<std::u16string, int> hiddenFiles, hiddenSubfolders;
+  for (const PhoneFileInfo& f : m_FileInfos)
+    if (f.m_dwAttr & kFileHidden) ++hiddenFiles[FoldCase(f.m_strFolder)];
+  for (const PhoneFolderInfo& f : m_FolderInfos)
+    if (f.m_dwAttr & kFolderHidden) ++hiddenSubfolders[FoldCase(PathRemoveFileSpec(f.m_sFolderName))];
+  std::vector<char> fileGone(m_FileInfos.size(), 0), folderGone(m_FolderInfos.size(), 0);
+  auto liveFile = [&](std::u16string_view folder, std::u16string_view name) -> std::optional<std::size_t> {
+    auto at = m_FileInfos.IndexOf(folder, name);
+    if (at && fileGone[*at]) return std::nullopt;
+    return at;
+  };
+  auto liveFolder = [&](std::u16string_view path) -> std::optional<std::size_t> {
+    auto at = m_FolderInfos.IndexOf(path);
+    if (at && folderGone[*at]) return std::nullopt;
+    return at;
+  };
+  auto count = [](const std::unordered_map<std::u16string, int>& counts, std::u16string_view key) {
+    auto it = counts.find(FoldCase(key));
+    return it == counts.end() ? 0 : it->second;
+  };
+
   const int total = static_cast<int>(entries.size());
   int i = 0;
   for (; i < total; ++i) {
@@ -131,29 +158,23 @@ int CPhoneFileManager::DeletePhoneFileAndDirectoryProc(const std::vector<std::u1
     std::u16string fullName = folder + u'\\' + name;
 
     if (!entry.folder) {
-      const PhoneFileInfo* file = FindFile(folder, name);
-      if (file && (file->m_dwAttr & kFileNotWritable)) {
+      auto file = liveFile(folder, name);
+      if (file && (m_FileInfos[*file].m_dwAttr & kFileNotWritable)) {
         SendReport(window, kReportFileReadOnly, kStyleName, fullName);
         break;
       }
-      const PhoneFolderInfo* holder = FindFolder(folder);
+      auto holder = liveFolder(folder);
       if (!holder) break;
-      if (!(holder->m_dwAttr & kFolderWritable)) {
+      if (!(m_FolderInfos[*holder].m_dwAttr & kFolderWritable)) {
         SendReport(window, kReportFolderNotWritable, kStyleName, folder);
         break;
       }
     } else {
-      bool hiddenSubfolder = std::any_of(m_FolderInfos.begin(), m_FolderInfos.end(), [&](const PhoneFolderInfo& f) {
-        return (f.m_dwAttr & kFolderHidden) && IsDirectChild(entry.path, f.m_sFolderName);
-      });
-      if (hiddenSubfolder) {
+      if (!entry.path.empty() && count(hiddenSubfolders, entry.path) > 0) {
         SendReport(window, kReportHiddenSubfolder, kStyleName, entry.path);
         break;
       }
-      bool hiddenFile = std::any_of(m_FileInfos.begin(), m_FileInfos.end(), [&](const PhoneFileInfo& f) {
-        return (f.m_dwAttr & kFileHidden) && EqualsNoCase(f.m_strFolder, entry.path);
-      });
-      if (hiddenFile) break;  // the phone keeps such folders; nothing to tell the user
+      if (count(hiddenFiles, entry.path) > 0) break;  // the phone keeps such folders; nothing to tell the user
     }
 
     if (progress) {
@@ -177,11 +198,18 @@ int CPhoneFileManager::DeletePhoneFileAndDirectoryProc(const std::vector<std::u1
       break;
     }
     if (!entry.folder) {
-      if (auto at = m_FileInfos.IndexOf(folder, name)) m_FileInfos.erase(m_FileInfos.begin() + static_cast<long>(*at));
-    } else if (auto at = m_FolderInfos.IndexOf(entry.path)) {
-      m_FolderInfos.erase(m_FolderInfos.begin() + static_cast<long>(*at));
+      if (auto at = liveFile(folder, name)) {
+        fileGone[*at] = 1;
+        if (m_FileInfos[*at].m_dwAttr & kFileHidden) --hiddenFiles[FoldCase(m_FileInfos[*at].m_strFolder)];
+      }
+    } else if (auto at = liveFolder(entry.path)) {
+      folderGone[*at] = 1;
+      const PhoneFolderInfo& gone = m_FolderInfos[*at];
+      if (gone.m_dwAttr & kFolderHidden) --hiddenSubfolders[FoldCase(PathRemoveFileSpec(gone.m_sFolderName))];
     }
   }
+  m_FileInfos.erase_marked(fileGone);
+  m_FolderInfos.erase_marked(folderGone);
   if (i != 0) SleepMs(kPauseAfterWalkMs);
   return i;
 }

@@ -33,12 +33,6 @@ std::u16string DestinationPath(std::u16string_view target, std::u16string_view n
   return u"\\\\?\\" + joined;
 }
 
-// After a failed copy the local file keeps the phone file's full length; the result and the
-// report tell that its content is not the phone's.
-void SetLocalLength(std::u16string_view path, int32_t size) {
-  TransferFile file;
-  if (file.Open(path, TransferFile::Mode::WriteExisting)) file.SetLength(size < 0 ? 0 : static_cast<uint64_t>(size));
-}
 
 }  // namespace
 
@@ -83,6 +77,8 @@ int CPhoneFileManager::GetFileFromPhoneProc(const std::vector<std::u16string>& s
   if (items.empty() || !CurrentLink().IsConnected()) return 0;
   // Without a PC folder every destination would fall outside any folder the host chose.
   if (target.empty()) return 0;
+  // Copies that a killed process left under their temporary names go first.
+  RemoveStaleTemporaries(target);
 
   // Expansion: a folder becomes the files below it that the PC lacks (hidden ones left
   // out), each inserted right after the folder entry; a file stays when it is known.
@@ -108,6 +104,7 @@ int CPhoneFileManager::GetFileFromPhoneProc(const std::vector<std::u16string>& s
     }
   }
 
+  bool skipped = false;
   for (std::size_t i = 0; i < items.size(); ++i) {
     m_nProcessed = static_cast<int32_t>(i + 1);
     if (m_bCancel.load(std::memory_order_relaxed)) return 0;
@@ -118,7 +115,6 @@ int CPhoneFileManager::GetFileFromPhoneProc(const std::vector<std::u16string>& s
 
     const PhoneFileInfo* file = FindFile(folder, name);
     if (!file) continue;
-    const int32_t phoneSize = file->m_nSize;
     const PhoneFolderInfo* folderRecord = FindFolder(folder);
     if (!folderRecord) return 0;
     if (!(folderRecord->m_dwAttr & kFolderCopyToPc)) {
@@ -139,23 +135,32 @@ int CPhoneFileManager::GetFileFromPhoneProc(const std::vector<std::u16string>& s
       SendReport(window, kReportTypeNotToPc, kStyleName, extension);
       return 0;
     }
-    if (!IsSafeLocalName(name)) {
+    // A name that would leave the PC folder is reported (which and why) and left out; the
+    // other files are still copied.
+    if (std::string why = UnsafeLocalNameReason(name); !why.empty()) {
       Trace("CPhoneFileManager::GetFileFromPhoneProc() refuses a name that would leave the PC folder \n");
-      SendReport(window, kReportTransferFailed, kStyleName, entry);
-      return 0;
+      SendReport(window, kReportTransferFailed, kStyleTwoNames, entry,
+                 u"the name is unsafe for the PC: " + Utf8ToU16(why));
+      skipped = true;
+      continue;
     }
 
+    // A failed copy leaves the PC file as it was (the copy is written beside it under a
+    // temporary name); the report's second text says why when the PC side or a damaged
+    // piece is the cause.
     int uploaded = 0;
     try {
       uploaded = m_PFileMan.UploadFile(destination, folder, name, window);
-    } catch (const LocalFileError&) {
-      return 0;  // the local file could not be prepared or written
+    } catch (const LocalFileError& error) {
+      SendReport(window, kReportTransferFailed, kStyleTwoNames, entry, Utf8ToU16(error.what()));
+      return 0;
     }
     if (!uploaded) {
       if (!CurrentLink().IsConnected()) return 0;
-      SetLocalLength(destination, phoneSize);
       if (!m_PFileMan.m_bRefused && !m_bCancel.load(std::memory_order_relaxed)) {
-        if (m_PFileMan.GetResult() == kResultBusy)
+        if (!m_PFileMan.m_strFailure.empty())
+          SendReport(window, kReportTransferFailed, kStyleTwoNames, entry, m_PFileMan.m_strFailure);
+        else if (m_PFileMan.GetResult() == kResultBusy)
           SendReport(window, kReportTransferFailed, kStyleNoText);
         else
           SendReport(window, kReportTransferFailed, kStyleName, entry);
@@ -165,7 +170,7 @@ int CPhoneFileManager::GetFileFromPhoneProc(const std::vector<std::u16string>& s
     if (!CurrentLink().IsConnected()) return 0;
     if (PhoneFileInfo* copied = FindFile(folder, name)) copied->m_nLocalSize = copied->m_nSize;
   }
-  return 1;
+  return skipped ? 0 : 1;  // every file was handled; a skipped one makes the call fail
 }
 
 }  // namespace kiv

@@ -96,6 +96,8 @@ class CPhoneFileManager {
 
   // ---- Resume an interrupted copy to the phone ----
   void WriteResumeFile(std::u16string_view text);
+  // Removes the resume record (a copy completed, or nothing of it reached the phone).
+  void RemoveResumeFile();
   // Reads the resume file and asks the phone how much of the file it holds.
   bool LoadResumeDetails();
   int ResumeFileDownload(KivHwnd window);

@@ -69,6 +69,19 @@ class RecordList {
     if (count < items_.size()) erase(items_.begin() + static_cast<long>(count), items_.end());
   }
   void Reindex() { dirty_ = true; }
+  // Removes, in one pass, the records whose mark is nonzero (marks[i] for record i; records
+  // past the marks stay); the order of the others is kept.
+  void erase_marked(const std::vector<char>& marks) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (i < marks.size() && marks[i]) continue;
+      if (kept != i) items_[kept] = std::move(items_[i]);
+      ++kept;
+    }
+    if (kept == items_.size()) return;
+    items_.erase(items_.begin() + static_cast<long>(kept), items_.end());
+    dirty_ = true;
+  }
 
  protected:
   // FNV-1a over the case-folded units of the key's parts, a separator between parts.

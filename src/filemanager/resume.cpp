@@ -36,6 +36,12 @@ void BlankResumeFile() {
 void CPhoneFileManager::WriteResumeFile(std::u16string_view text) {
   std::ofstream out(ResumeFilePath(), std::ios::binary | std::ios::trunc);
   out << U16ToUtf8(text);
+  out.flush();  // on disk before the first piece leaves
+}
+
+void CPhoneFileManager::RemoveResumeFile() {
+  std::error_code ec;
+  std::filesystem::remove(ResumeFilePath(), ec);
 }
 
 bool CPhoneFileManager::LoadResumeDetails() {
@@ -60,8 +66,13 @@ bool CPhoneFileManager::LoadResumeDetails() {
   auto length = std::filesystem::file_size(LocalPath(source), ec);
   if (ec) length = 0;
   std::u16string name(LocalFileName(source));
+  // A copy cut before its first piece reached the phone leaves no phone file: it is
+  // continued from the start.
   uint32_t offset = 0;
-  if (!m_PFileMan.ExistFileCheck(0, target, name, static_cast<uint32_t>(length), offset)) return false;
+  if (!m_PFileMan.ExistFileCheck(0, target, name, static_cast<uint32_t>(length), offset)) {
+    if (!CurrentLink().IsConnected() || m_PFileMan.m_bRefused) return false;
+    offset = 0;
+  }
   m_strResumeSource = source;
   m_strResumeTarget = target;
   m_strResumeName = name;
@@ -87,6 +98,7 @@ int CPhoneFileManager::ResumeFileDownload(KivHwnd window) {
   announce.totalBytes = static_cast<uint32_t>(length);
   SendProgress(window, announce);
 
+  if (answer == kAnswerContinue && m_nResumeOffset == 0) answer = kAnswerRestart;  // nothing to continue from
   if (answer == kAnswerContinue) {
     if (m_PFileMan.ResumeAutoDownload(m_strResumeSource, m_strResumeTarget, m_strResumeName, 0, m_nMaxPacketSize,
                                       m_nResumeOffset, window)) {

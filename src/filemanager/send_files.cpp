@@ -125,6 +125,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
       break;
     }
 
+    // A cancel that came before the phone's file is replaced changes nothing on the phone.
+    if (m_bCancel.load(std::memory_order_relaxed)) {
+      m_bCancel.store(0, std::memory_order_relaxed);
+      return CPFileMan::kDownloadCancelled;
+    }
+    bool replaced = false;
     if (const PhoneFileInfo* existing = FindFile(target, name)) {
       uint32_t attr = existing->m_dwAttr;
       Progress question;
@@ -142,10 +148,15 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
         if (answer == kAnswerYesToAll) overwriteAll = true;
         if (answer == kAnswerNo) continue;
       }
+      if (m_bCancel.load(std::memory_order_relaxed)) {
+        m_bCancel.store(0, std::memory_order_relaxed);
+        return CPFileMan::kDownloadCancelled;
+      }
       std::u16string existingPath = PathJoin(target, name);
       const std::vector<std::u16string> fileKind{u"0"};
       if (!DeletePhoneFileAndDirectoryProc({existingPath}, nullptr, true, &fileKind)) break;
       if (auto index = m_FileInfos.IndexOf(target, name)) m_FileInfos.erase(m_FileInfos.begin() + static_cast<long>(*index));
+      replaced = true;
     }
 
     if (move) {
@@ -156,7 +167,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
         break;
       }
     }
-    if (m_bCancel.load(std::memory_order_relaxed)) break;
+    // Past this point a cancel is the transfer's: after a replaced file it keeps the resume
+    // record, as the phone's older file is gone.
+    if (m_bCancel.load(std::memory_order_relaxed) && !replaced) {
+      m_bCancel.store(0, std::memory_order_relaxed);
+      return CPFileMan::kDownloadCancelled;
+    }
 
     // Without a link the free size stays unknown (-1), which no file fits.
     int64_t free = -1;
@@ -168,7 +184,18 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
 
     int result = 0;
     if (!phoneSource) {
-      result = m_PFileMan.DownloadFile(entry, target, name, m_nMaxPacketSize, window);
+      // The resume record is on disk before the first piece leaves, so that a copy that dies
+      // with the process (a kill, a hang-up) can still be resumed; it goes when the copy is
+      // complete, or when nothing was sent because of the PC file or the phone's space.
+      m_strResume = entry + u'\t' + target;
+      WriteResumeFile(m_strResume);
+      m_strResume.clear();
+      m_PFileMan.m_strFailure.clear();
+      if (m_bCancel.load(std::memory_order_relaxed))
+        result = CPFileMan::kDownloadCancelled;
+      else
+        result = m_PFileMan.DownloadFile(entry, target, name, m_nMaxPacketSize, window);
+      if (result == 1 || !m_PFileMan.m_strFailure.empty()) RemoveResumeFile();
     } else {
       std::u16string sourceFolder = PathRemoveFileSpec(entry);
       if (!move) {
@@ -189,13 +216,12 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
           SendReport(window, kReportTransferFailed, kStyleNoText);
         } else if (code == 0x28) {
           SendReport(window, kReportTransfer28, kStyleName, target);
+        } else if (!m_PFileMan.m_strFailure.empty()) {
+          SendReport(window, kReportTransferOther, kStyleTwoNames, target, m_PFileMan.m_strFailure);
         } else {
           SendReport(window, kReportTransferOther, kStyleName, target);
         }
       }
-      m_strResume = entry + u'\t' + target;
-      WriteResumeFile(m_strResume);
-      m_strResume.clear();
       m_bCancel.store(0, std::memory_order_relaxed);
       return result;
     }
@@ -206,7 +232,9 @@ int CPhoneFileManager::SendFileToPhoneProc(std::vector<std::u16string> entries, 
     }
   }
 
-  OpenFolder(target, true, window);
+  // The copies are done: a listing that fails now only leaves the tree older; it does not
+  // make the host think the copies failed.
+  OpenFolder(target, true, nullptr);
   if (i != 0) SleepMs(200);
   m_bCancel.store(0, std::memory_order_relaxed);
   return static_cast<int>(i);

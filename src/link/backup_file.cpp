@@ -68,9 +68,11 @@ bool DecodeTrailer(const uint8_t* b, Trailer& t) {
   return t.state == kStateComplete;
 }
 
-// A record that a reader can take: known kind and a path that ends inside the record.
+// A record that a reader can take: known kind, no content for a folder, and a path that
+// ends inside the record.
 bool RecordWellFormed(const BackupEntryRecord& r) {
   if (r.Kind() != kBackupKindFile && r.Kind() != kBackupKindFolder) return false;
+  if (r.Kind() == kBackupKindFolder && r.Length() != 0) return false;
   for (std::size_t i = 0; i < kBackupEntryPathUnits; ++i) {
     const uint8_t* p = r.bytes.data() + kBackupEntryPathOffset + 2 * i;
     if (p[0] == 0 && p[1] == 0) return true;

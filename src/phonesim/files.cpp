@@ -220,6 +220,10 @@ void AppendEscaped(std::u16string& out, std::u16string_view text) {
       case u'>': out += u"&gt;"; break;
       case u'"': out += u"&quot;"; break;
       case u'\'': out += u"&apos;"; break;
+      // As references, so that a reader's attribute normalisation keeps them in the name.
+      case u'\t': out += u"&#9;"; break;
+      case u'\n': out += u"&#10;"; break;
+      case u'\r': out += u"&#13;"; break;
       default: out.push_back(c);
     }
   }
@@ -431,11 +435,17 @@ Packet Delete(Phone& phone, const Packet& request) {
   // A folder goes with everything in it, as phones do: the library empties only the
   // folders it knows of.
   std::error_code ec;
+  const uint64_t freed = info->folder ? BytesAt(*path) : info->size;
   if (info->folder) {
     fs::remove_all(*path, ec);
-    return phone.Answer(request, ec ? kIoError : kOk);
+  } else if (!fs::remove(*path, ec) && !ec) {
+    ec = std::make_error_code(std::errc::no_such_file_or_directory);
   }
-  if (!fs::remove(*path, ec) || ec) return phone.Answer(request, kIoError);
+  if (ec) {
+    phone.ForgetUsedBytes();
+    return phone.Answer(request, kIoError);
+  }
+  AdjustUsedBytes(phone, folder, -static_cast<int64_t>(freed));
   return phone.Answer(request, kOk);
 }
 
@@ -503,14 +513,29 @@ Packet CopyOrMove(Phone& phone, const Packet& request) {
     const uint64_t held = existing ? existing->size : 0;
     if (FreeBytes(phone, targetFolder) + held < info->size) return phone.Answer(request, kNoSpace);
   }
+  // The used figures follow: the target's memory gains the file and loses the one it
+  // replaces; a move takes the file from the source's memory.
+  const int64_t replaced = existing ? static_cast<int64_t>(existing->size) : 0;
+  auto follow = [&] {
+    AdjustUsedBytes(phone, targetFolder, static_cast<int64_t>(info->size) - replaced);
+    if (move) AdjustUsedBytes(phone, folder, -static_cast<int64_t>(info->size));
+  };
   if (move) {
     fs::rename(*source, *target, ec);
-    if (!ec) return phone.Answer(request, kOk);
+    if (!ec) {
+      follow();
+      return phone.Answer(request, kOk);
+    }
     ec.clear();
   }
   fs::copy_file(*source, *target, fs::copy_options::overwrite_existing, ec);
   if (!ec && move) fs::remove(*source, ec);
-  return phone.Answer(request, ec ? kIoError : kOk);
+  if (ec) {
+    phone.ForgetUsedBytes();
+    return phone.Answer(request, kIoError);
+  }
+  follow();
+  return phone.Answer(request, kOk);
 }
 
 // "psddd": how many bytes of the file the phone holds.

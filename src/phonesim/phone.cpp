@@ -6,6 +6,7 @@
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/transfer_paths.hpp"
 
 namespace phonesim {
 
@@ -16,6 +17,7 @@ int Phone::Connect(std::string_view) {
   if (config_.locked) return -2;
   linkUp_ = true;
   packets_ = 0;
+  ForgetUsedBytes();
   return 1;
 }
 
@@ -36,6 +38,7 @@ std::optional<Packet> Phone::Handle(const Packet& request) {
   ++packets_;
   if (config_.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
   Packet answer = Dispatch(request);
+  if (!KeepsUsedBytes(request.code)) ForgetUsedBytes();
   if (answer.unanswered) return std::nullopt;
   ApplyFaults(answer, request.code);
   return answer;

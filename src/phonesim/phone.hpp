@@ -87,6 +87,14 @@ class Phone {
 
   // What a playlist or sound list exchange keeps between its requests.
   std::shared_ptr<MediaState> media;
+  // The bytes that the files of each memory take (internal memory, memory card), measured
+  // by one walk of the served folder when first asked and then kept up to date by the
+  // phone's own changes (AdjustUsedBytes), so that the work per received file does not grow
+  // with the phone's content. Forgotten at each connection and after any request whose
+  // changes are not followed (ForgetUsedBytes), so that files put into the served folder by
+  // other means are counted again.
+  std::array<std::optional<uint64_t>, 2> usedBytes;
+  void ForgetUsedBytes() { usedBytes = {}; }
 
  private:
   Packet Dispatch(const Packet& request);

@@ -55,15 +55,57 @@ std::optional<fs::path> MapPhonePath(const Phone& phone, std::u16string_view fol
   return *path / kiv::U16ToUtf8(name);
 }
 
-uint64_t FreeBytes(const Phone& phone, std::u16string_view folder) {
+namespace {
+
+bool FolderOnCard(const Phone& phone, std::u16string_view folder) {
   const Config& config = phone.config();
   std::u16string_view top = folder.substr(0, folder.find(u'/'));
-  const bool onCard = config.hasCard && !config.cardName.empty() && top == config.cardName;
+  return config.hasCard && !config.cardName.empty() && top == config.cardName;
+}
+
+}  // namespace
+
+uint64_t FreeBytes(Phone& phone, std::u16string_view folder) {
+  const Config& config = phone.config();
+  const bool onCard = FolderOnCard(phone, folder);
   const MemoryLimits& memory = onCard ? config.card : config.internal;
   if (memory.free) return *memory.free;
-  fs::path card = phone.root() / kiv::U16ToUtf8(config.cardName);
-  uint64_t used = onCard ? BytesBelow(card, nullptr) : BytesBelow(phone.root(), config.hasCard ? &card : nullptr);
-  return used >= memory.total ? 0 : memory.total - used;
+  std::optional<uint64_t>& used = phone.usedBytes[onCard ? 1 : 0];
+  if (!used) {
+    fs::path card = phone.root() / kiv::U16ToUtf8(config.cardName);
+    used = onCard ? BytesBelow(card, nullptr) : BytesBelow(phone.root(), config.hasCard ? &card : nullptr);
+  }
+  return *used >= memory.total ? 0 : memory.total - *used;
+}
+
+void AdjustUsedBytes(Phone& phone, std::u16string_view folder, int64_t delta) {
+  std::optional<uint64_t>& used = phone.usedBytes[FolderOnCard(phone, folder) ? 1 : 0];
+  if (!used) return;  // measured afresh when next asked
+  if (delta < 0 && static_cast<uint64_t>(-delta) > *used) {
+    used.reset();
+    return;
+  }
+  *used = static_cast<uint64_t>(static_cast<int64_t>(*used) + delta);
+}
+
+uint64_t BytesAt(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec)) return fs::file_size(path, ec);
+  return BytesBelow(path, nullptr);
+}
+
+bool KeepsUsedBytes(uint8_t code) {
+  switch (code) {
+    case 0x01: case 0x02:                                      // session
+    case 0x03: case 0x04: case 0x21:                           // listings and details
+    case 0x08: case 0x11: case 0x26: case 0x27:                // space
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D:     // delete, rename, create, copy, move
+    case 0x10: case 0x0E:                                      // queries
+    case 0x05: case 0x06: case 0x07: case 0x20: case 0x85: case 0x8E:  // transfers
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace phonesim

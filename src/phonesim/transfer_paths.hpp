@@ -23,6 +23,17 @@ std::optional<std::filesystem::path> MapPhoneFolder(const Phone& phone, std::u16
 // Free bytes of the memory that holds the phone folder: the configured figure, else the
 // memory's total less what its files take (the memory card is the top-level folder named
 // like the card; the internal memory is everything else).
-uint64_t FreeBytes(const Phone& phone, std::u16string_view folder);
+uint64_t FreeBytes(Phone& phone, std::u16string_view folder);
+
+// Records that the files of the memory holding the phone folder grew (or, negative, shrank)
+// by delta bytes, for the used figure that FreeBytes keeps.
+void AdjustUsedBytes(Phone& phone, std::u16string_view folder, int64_t delta);
+
+// The bytes that the files below a served path take (a file's own size, a folder's walk).
+uint64_t BytesAt(const std::filesystem::path& path);
+
+// Whether the request code's changes to the served folder are followed by AdjustUsedBytes
+// (or it changes nothing): the session, listing, file and transfer commands.
+bool KeepsUsedBytes(uint8_t code);
 
 }  // namespace phonesim

@@ -156,9 +156,13 @@ Packet StorePiece(Phone& phone, const Packet& request) {
     uint64_t held = fs::is_regular_file(*path, ec) ? fs::file_size(*path, ec) : 0;
     if (FreeBytes(phone, folder) + held < length) return phone.Answer(request, kNoSpace);
     File f = OpenFile(*path, "wb");
+    if (f) AdjustUsedBytes(phone, folder, -static_cast<int64_t>(held));
     if (!f || (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size()) ||
-        std::fclose(f.release()) != 0)
+        std::fclose(f.release()) != 0) {
+      phone.ForgetUsedBytes();
       return phone.Answer(request, kIoError);
+    }
+    AdjustUsedBytes(phone, folder, static_cast<int64_t>(data.size()));
     if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
     return phone.Answer(request, kOk);
   }
@@ -173,8 +177,12 @@ Packet StorePiece(Phone& phone, const Packet& request) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
   if (static_cast<uint64_t>(st.st_size) < offset) return phone.Answer(request, kBadRequest);
   if (!data.empty() &&
-      ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(data.size()))
+      ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(data.size())) {
+    phone.ForgetUsedBytes();
     return phone.Answer(request, kIoError);
+  }
+  const uint64_t grownTo = std::max<uint64_t>(static_cast<uint64_t>(st.st_size), uint64_t{offset} + data.size());
+  AdjustUsedBytes(phone, folder, static_cast<int64_t>(grownTo - static_cast<uint64_t>(st.st_size)));
   if (request.flag != 1) return phone.Answer(request, kOk);
   // The last piece (flag 1) completes the file.
   if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != length)
@@ -195,7 +203,14 @@ Packet AnnounceResume(Phone& phone, const Packet& request) {
   if (!ReadFolderAndName(r, folder, name) || !r.U32(length) || !r.U32(offset) || !r.U32(count)) return none;
   auto path = MapPhonePath(phone, folder, name);
   std::error_code ec;
-  if (path && fs::is_regular_file(*path, ec) && fs::file_size(*path, ec) > offset) fs::resize_file(*path, offset, ec);
+  if (path && fs::is_regular_file(*path, ec) && fs::file_size(*path, ec) > offset) {
+    const uint64_t was = fs::file_size(*path, ec);
+    fs::resize_file(*path, offset, ec);
+    if (ec)
+      phone.ForgetUsedBytes();
+    else
+      AdjustUsedBytes(phone, folder, -static_cast<int64_t>(was - offset));
+  }
   return none;
 }
 

@@ -1,9 +1,16 @@
 // Local files and folders on POSIX systems: host paths take "\\" or "/" between
 // components, and files open without waiting on named pipes.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <csignal>
+#include <cstdio>
+#include <string>
 #include <system_error>
 
 #include "platform/local_names.hpp"
@@ -53,17 +60,56 @@ bool LocalRemove(std::u16string_view path) {
   return fs::remove(local, ec);
 }
 
+namespace {
+constexpr std::string_view kTemporaryPrefix = ".kivmod-";
+constexpr std::string_view kTemporarySuffix = ".part";
+}  // namespace
+
+std::u16string LocalTemporaryBeside(std::u16string_view target) {
+  static std::atomic<unsigned> counter{0};
+  std::u16string_view name = LocalFileName(target);
+  std::u16string out(target.substr(0, target.size() - name.size()));
+  out += Utf8ToU16(std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+                   std::string(kTemporarySuffix));
+  return out;
+}
+
+int RemoveStaleTemporaries(std::u16string_view folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  int removed = 0;
+  for (fs::directory_iterator it(LocalPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size() || name.rfind(kTemporaryPrefix, 0) != 0 ||
+        name.compare(name.size() - kTemporarySuffix.size(), kTemporarySuffix.size(), kTemporarySuffix) != 0)
+      continue;
+    // ".kivmod-PID-N.part": a process that still runs may be writing it.
+    const long pid = std::strtol(name.c_str() + kTemporaryPrefix.size(), nullptr, 10);
+    if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    std::error_code removeError;
+    if (fs::remove(it->path(), removeError)) ++removed;
+  }
+  return removed;
+}
+
+bool LocalReplace(std::u16string_view from, std::u16string_view to) {
+  return ::rename(LocalPath(from).c_str(), LocalPath(to).c_str()) == 0;
+}
+
 std::FILE* OpenLocalFile(std::u16string_view path, const char* mode, std::unique_ptr<char[]>& buffer) {
   // Copies move whole pieces and lists are read in large runs: a large buffer keeps system
   // calls rare.
   constexpr std::size_t kBuffer = 256 * 1024;
   const std::filesystem::path local = LocalPath(path);
   const std::string_view m = mode;
-  const int flags = m == "rb" ? O_RDONLY : m == "r+b" ? O_RDWR : O_WRONLY | O_CREAT | O_APPEND;
+  const int flags = m == "rb"    ? O_RDONLY
+                    : m == "r+b" ? O_RDWR
+                    : m == "wxb" ? O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW
+                                 : O_WRONLY | O_CREAT | O_APPEND;
   const int fd = ::open(local.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat st {};
-  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, mode) : nullptr;
+  std::FILE* file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, m == "wxb" ? "wb" : mode) : nullptr;
   if (!file) ::close(fd);
   if (!file) return nullptr;
   if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBuffer);

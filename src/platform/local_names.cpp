@@ -1,15 +1,22 @@
 #include "platform/local_names.hpp"
 
+#include <string>
+
 namespace kiv {
 
-bool IsSafeLocalName(std::u16string_view name) {
+bool IsSafeLocalName(std::u16string_view name) { return UnsafeLocalNameReason(name).empty(); }
+
+std::string UnsafeLocalNameReason(std::u16string_view name) {
   // Dots inside a name ("song..mp3") are ordinary; only "." and ".." name other folders.
-  if (name.empty() || name == u"." || name == u"..") return false;
+  if (name.empty()) return "it is empty";
+  if (name == u"." || name == u"..") return "it names a folder, not a file";
   for (char16_t c : name) {
-    if (c < 0x20 || c == 0x7F) return false;
-    if (c == u'\\' || c == u'/' || c == u':') return false;
+    if (c < 0x20 || c == 0x7F) return "it holds a control character";
+    if (c == u'\\') return "it holds a backslash";
+    if (c == u'/') return "it holds a slash";
+    if (c == u':') return "it holds a colon";
   }
-  return true;
+  return {};
 }
 
 std::u16string_view LocalFileName(std::u16string_view path) {

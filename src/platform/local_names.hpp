@@ -15,6 +15,9 @@ namespace kiv {
 // without leaving it: not empty, not "." or "..", no "\\" or "/", no drive colon, no
 // control characters. Anything else is refused before a local file is touched.
 bool IsSafeLocalName(std::u16string_view name);
+// Why such a name is refused, in words ("it is empty", "it holds a slash", ...); empty for a
+// safe name.
+std::string UnsafeLocalNameReason(std::u16string_view name);
 
 // A host's local path as the file system sees it: the long-path prefix "\\\\?\\" is dropped
 // and, off Windows, "\\" separates components like "/".
@@ -36,7 +39,20 @@ int64_t LocalLength(std::u16string_view path);
 // Removes the PC file at path, making it writable first; false when it stays.
 bool LocalRemove(std::u16string_view path);
 
-// Opens the PC file at path with an fopen mode ("rb", "r+b" or "ab"), regular files only and
+// A copy into a PC file is written under a temporary name beside it and renamed over it only
+// when complete, so that a failed, cancelled or killed copy never leaves a partial file
+// under the final name nor destroys an older file there. The temporary name is hidden and
+// carries the writing process's id: ".kivmod-PID-N.part".
+std::u16string LocalTemporaryBeside(std::u16string_view target);
+// Removes the temporaries that processes no longer running left in folder (a killed copy);
+// the number removed.
+int RemoveStaleTemporaries(std::u16string_view folder);
+// Renames from over to; a symbolic link at to is replaced, never written through. False
+// (errno set) when it cannot, for example when to is a folder.
+bool LocalReplace(std::u16string_view from, std::u16string_view to);
+
+// Opens the PC file at path with an fopen mode ("rb", "r+b", "ab", or "wxb": a new file,
+// failing when anything, also a symbolic link, has the name), regular files only and
 // without waiting: a named pipe in its place fails instead of hanging until someone writes
 // to it. The stream reads and writes through a large buffer held in buffer (made when
 // empty), which must outlive it. Null when the file cannot be opened.

@@ -1,12 +1,16 @@
 // Download: a PC file sent into a phone folder in pieces that fit the phone's packet size,
 // and its resumed form, which sends only what lies behind a resume offset.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <optional>
 #include <thread>
 
 #include "platform/messages.hpp"
 #include "link/phone_link.hpp"
+#include "platform/text.hpp"
 #include "platform/trace.hpp"
 #include "protocol/pfileman.hpp"
 #include "protocol/transfer_file.hpp"
@@ -42,18 +46,34 @@ std::optional<uint32_t> MeasureLocal(std::u16string_view path) {
   return static_cast<uint32_t>(length);
 }
 
+// "what PATH: the system's reason".
+std::string LocalProblem(std::u16string_view path, const char* what) {
+  const int error = errno;
+  return std::string(what) + " " + U16ToUtf8(path) + (error ? std::string(": ") + std::strerror(error) : "");
+}
+
 }  // namespace
 
 int CPFileMan::DownloadFile(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name,
                             uint32_t maxPacket, KivHwnd window) {
   Trace("CPFileMan::DownloadFile(LPCTSTR pszPath, LPCTSTR pDirName, LPCTSTR pFileName, DWORD dwMax,HWND hWnd) \n");
   m_byResult = 1;
+  m_strFailure.clear();
+  // The failures before the first piece that a resume cannot mend say why in m_strFailure.
+  errno = 0;
   std::optional<uint32_t> length = MeasureLocal(pcPath);
-  if (!length) return 0;
+  if (!length) {
+    m_strFailure = Utf8ToU16(LocalProblem(pcPath, "cannot read the PC file"));
+    return 0;
+  }
 
   int64_t freeSpace = 0;
   if (!GetFreeSpace(folder, freeSpace)) return 0;
-  if (freeSpace < static_cast<int64_t>(*length)) return 0;
+  if (freeSpace < static_cast<int64_t>(*length)) {
+    m_strFailure = Utf8ToU16("the phone is full: " + std::to_string(freeSpace) + " bytes free, " +
+                             std::to_string(*length) + " needed");
+    return 0;
+  }
 
   int64_t pieceSize = TransferPieceSize(maxPacket, folder.size(), name.size());
   if (pieceSize <= 0) {
@@ -63,7 +83,10 @@ int CPFileMan::DownloadFile(std::u16string_view pcPath, std::u16string_view fold
   PiecePlan plan = PlanPieces(*length, static_cast<uint32_t>(pieceSize));
   bAbortLoading.store(0, std::memory_order_relaxed);
   TransferFile file;
-  if (!file.Open(pcPath, TransferFile::Mode::Read)) return 0;
+  if (!file.Open(pcPath, TransferFile::Mode::Read)) {
+    m_strFailure = Utf8ToU16(LocalProblem(pcPath, "cannot read the PC file"));
+    return 0;
+  }
 
   PhoneLink& link = Link();
   Progress progress;

@@ -204,9 +204,14 @@ int CPFileMan::GetXmlFolderList(std::u16string_view folder, uint32_t, uint32_t, 
 
   bAbortLoading.store(0, std::memory_order_relaxed);
   std::u16string carry;
+  ReceiveBudget budget;
   for (;;) {
     CGenPacket answer;
     if (!ReadAnswer(answer) || !link.IsConnected()) return finish(0);
+    if (!budget.Take(answer.Body().size() - 1)) {
+      TraceF("CPFileMan::GetXmlFolderList: the listing passed %zu bytes\n", kMaxReceivedBytes);
+      return finish(0);
+    }
     AppendXmlPiece(file.get(), answer.Body().subspan(1), carry);
     if (answer.Body()[0] != kResultMoreText) break;
     if (!SendRequest(kCmdXmlFolderList, request)) return finish(0);

@@ -130,8 +130,10 @@ class CPFileMan final : public Transactions {
   static constexpr int kDownloadRejected = -7;   // the phone answered a piece with 0x53
   static constexpr int kDownloadCancelled = -9;  // cancelled; the phone was told
 
-  // Copies the phone file folder\name to pcPath: 1 copied, 0 failed or cancelled (the PC
-  // file then holds the pieces written so far).
+  // Copies the phone file folder\name to pcPath: 1 copied, 0 failed or cancelled. The copy
+  // is written beside pcPath under a temporary name and renamed over it when complete, so
+  // a failure leaves pcPath as it was. Each piece must start at the bytes received so far
+  // and end within the length the first one announced; the last-piece mark ends a copy.
   int UploadFile(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name, KivHwnd window);
   // The piece loop of an upload, after the start request was sent.
   int SubUpload(TransferFile& file, std::u16string_view folder, std::u16string_view name, KivHwnd window);
@@ -155,6 +157,11 @@ class CPFileMan final : public Transactions {
   int ResumeSubDownload(TransferFile& file, std::u16string_view pcPath, std::u16string_view folder,
                         std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
                         uint32_t pieceLength, int last, uint32_t resumeOffset, KivHwnd window);
+
+  // Why the last transfer failed when the PC side or a damaged piece is the cause (the
+  // local path and the system's reason, or what was wrong with the piece); empty when the
+  // link, the phone's answer or a cancel ended it.
+  std::u16string m_strFailure;
 
   // Request body of the piece being sent, kept so that its storage serves every piece.
   std::vector<uint8_t> m_PieceBody;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -26,6 +27,32 @@ inline constexpr uint8_t RET_FILE_FAIL_NOFREESPACE = 0x27;
 inline constexpr uint32_t kWait30s = 30000;
 inline constexpr uint32_t kWait60s = 60000;
 inline constexpr uint32_t kWaitLong = 1000000;
+
+// The most that one receive loop takes from the phone (a folder listing, the sound list, a
+// playlist's contents, the backup agent's lists): 64 MiB of answer text, the size the XML
+// reader accepts as one document. Loops check it while receiving, so that a phone that says
+// "more follows" for ever fails the command instead of filling the disk or the memory.
+inline constexpr std::size_t kMaxReceivedBytes = std::size_t{64} << 20;
+
+// The count of one receive loop against kMaxReceivedBytes: Take each piece before keeping
+// it; false means the loop must stop and fail. Empty pieces that say more follows count as
+// well: more than kMaxEmptyPieces of them in a row end the loop.
+class ReceiveBudget {
+ public:
+  static constexpr int kMaxEmptyPieces = 16;
+  bool Take(std::size_t bytes) {
+    emptyRun_ = bytes == 0 ? emptyRun_ + 1 : 0;
+    if (emptyRun_ > kMaxEmptyPieces) return false;
+    if (bytes > kMaxReceivedBytes - used_) return false;
+    used_ += bytes;
+    return true;
+  }
+  std::size_t Used() const { return used_; }
+
+ private:
+  std::size_t used_ = 0;
+  int emptyRun_ = 0;
+};
 
 // How one transaction deviates from the ordinary request.
 struct TransactOptions {

@@ -22,6 +22,7 @@ bool TransferFile::Open(std::u16string_view path, Mode mode) {
     case Mode::Read: file_ = OpenLocalFile(path, "rb", buffer_); break;
     case Mode::WriteExisting: file_ = OpenLocalFile(path, "r+b", buffer_); break;
     case Mode::CreateOrKeep: file_ = OpenLocalFile(path, "ab", buffer_); break;
+    case Mode::CreateNew: file_ = OpenLocalFile(path, "wxb", buffer_); break;
   }
   if (!file_) return false;
   position_ = mode == Mode::CreateOrKeep ? std::nullopt : std::optional<uint64_t>(0);

@@ -29,6 +29,7 @@ class TransferFile {
     Read,           // existing file, reading
     WriteExisting,  // existing file, writing, never created
     CreateOrKeep,   // writing, created when missing, kept (not truncated) when present
+    CreateNew,      // writing a new file; fails when the name is taken (also by a link)
   };
 
   TransferFile() = default;

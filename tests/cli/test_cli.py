@@ -387,6 +387,100 @@ with tempfile.TemporaryDirectory() as top:
     paths = [x["path"] for x in json.loads(r.stdout)] if r.returncode == 0 else []
     check("sounds --json lists the audio files only", "Music\\first song.mp3" in paths and
           not any(p.endswith(".jar") for p in paths), r.stdout)
+# ---- hardening: nothing lost, nothing reported wrong ------------------------------------
+with tempfile.TemporaryDirectory() as top:
+    phone, pc, work = (os.path.join(top, d) for d in ("phone", "pc", "work"))
+    for d in (phone, pc, work):
+        os.mkdir(d)
+    os.mkdir(os.path.join(phone, "Music"))
+    config = os.path.join(top, "phone.xml")
+    env = dict(os.environ, KIVMOD_SIM_CONFIG=config, KIVMOD_WORKDIR=work)
+    env.pop("KIVMOD_LINK", None)
+    link = ["--link", "sim:" + phone]
+
+    def configure(text):
+        with open(config, "w") as f:
+            f.write('<phone maxPacket="2048"><internal total="100000000"/>' + text + '</phone>')
+
+    def kiv(*args, **kw):
+        return run(*link, *args, env=env, cwd=pc, **kw)
+
+    def leftovers(folder):
+        return [n for n in os.listdir(folder) if n.startswith(".kivmod-")]
+
+    big = os.urandom(10000)
+    write(os.path.join(phone, "Music", "big.mp3"), big)
+    write(os.path.join(pc, "out", "big.mp3"), b"older")
+    # A copy that fails after its first piece leaves the older PC file as it was.
+    configure('<fault code="0x20" kind="result" value="0x23"/>')
+    r = kiv("get", "Music/big.mp3", "out")
+    check("failed get keeps the older PC file", r.returncode == 5
+          and read(os.path.join(pc, "out", "big.mp3")) == b"older" and not leftovers(os.path.join(pc, "out")),
+          (r.returncode, r.stderr))
+    # A killed copy's temporary goes with the next copy into that folder.
+    write(os.path.join(pc, "out", ".kivmod-999999999-0.part"), b"partial")
+    configure("")
+    r = kiv("get", "Music/big.mp3", "out")
+    check("next get replaces and sweeps a dead copy's temporary", r.returncode == 0
+          and read(os.path.join(pc, "out", "big.mp3")) == big and not leftovers(os.path.join(pc, "out")), r.stderr)
+    # The last-piece mark ends a copy; a size other than the listed one is said, and fails.
+    write(os.path.join(phone, "Music", "t.mp3"), os.urandom(100))
+    configure('<fault code="0x06" kind="truncate" length="79"/>')
+    r = kiv("get", "Music/t.mp3", "out")
+    check("a short copy is reported", r.returncode == 5 and "received 40 bytes, the phone listed 100" in r.stderr,
+          (r.returncode, r.stderr))
+    configure("")
+    # An unsafe name is reported (which and why); the good file beside it is copied.
+    write(os.path.join(phone, "Music", "Odd", "a:b.mp3"), b"x")
+    write(os.path.join(phone, "Music", "Odd", "good.mp3"), b"good")
+    r = kiv("get", "-R", "Music/Odd", "tree")
+    check("get -R goes on past an unsafe name", r.returncode == 5
+          and read(os.path.join(pc, "tree", "Odd", "good.mp3")) == b"good"
+          and "a:b.mp3" in r.stderr and "colon" in r.stderr, (r.returncode, r.stderr))
+    # Names from the phone are shown with control characters escaped.
+    write(os.path.join(phone, "Music", "Odd", "tab\t.mp3"), b"t")
+    r = kiv("ls", "Music/Odd")
+    check("ls escapes control characters", "tab\\t.mp3" in r.stdout.splitlines(), r.stdout)
+    r = kiv("get", "Music/big.mp3", "a\\b")
+    check("a PC folder with a backslash is refused", r.returncode == 2 and "backslash" in r.stderr,
+          (r.returncode, r.stderr))
+    check("a refused target makes nothing", not os.path.exists(os.path.join(pc, "a\\b")), os.listdir(pc))
+    # A target that is a folder is named as the reason.
+    os.makedirs(os.path.join(pc, "dirs", "big.mp3"))
+    r = kiv("get", "Music/big.mp3", "dirs")
+    check("a folder at the target is said", r.returncode == 5 and "is a folder" in r.stderr, r.stderr)
+
+    # The resume hint follows the record: a copy cut at its first piece can be resumed, a
+    # killed one too, and a full phone offers nothing.
+    write(os.path.join(pc, "song.mp3"), big)
+    target = os.path.join(phone, "Music", "song.mp3")
+    configure('<fault code="0x05" kind="result" value="0x23" times="1"/>')
+    r = kiv("put", "song.mp3", "Music")
+    check("a put cut at its first piece offers resume", r.returncode == 5 and "kivmod resume" in r.stderr, r.stderr)
+    if os.path.exists(target):
+        os.remove(target)  # nothing of it reached the phone
+    configure("")
+    r = kiv("resume")
+    check("resume sends a copy that never reached the phone", r.returncode == 0 and read(target) == big,
+          (r.returncode, r.stderr))
+    check("a completed resume leaves nothing to resume", "kivmod resume" not in kiv("resume").stderr)
+    os.remove(target)
+    configure('<internal total="5000"/>')
+    r = kiv("put", "song.mp3", "Music")
+    check("a full phone offers no resume", r.returncode == 5 and "kivmod resume" not in r.stderr, r.stderr)
+    with open(config, "w") as f:
+        f.write('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
+    write(os.path.join(pc, "long.mp3"), os.urandom(400000))
+    long_target = os.path.join(phone, "Music", "long.mp3")
+    p = subprocess.Popen([tool, *link, "put", "long.mp3", "Music"], stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd=pc)
+    started = wait_for(lambda: os.path.exists(long_target) and os.path.getsize(long_target) > 0, 15)
+    p.kill()
+    p.wait()
+    configure("")
+    r = kiv("resume", timeout=60)
+    check("a killed put can be resumed", started and r.returncode == 0
+          and read(long_target) == read(os.path.join(pc, "long.mp3")), (started, r.returncode, r.stderr))
 
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)

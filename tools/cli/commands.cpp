@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -116,20 +119,20 @@ std::string ListingJson(Session& s, const Listing& l, bool recursive) {
 
 void PrintFolderLine(const PhoneFolder& f, bool longFormat) {
   if (!longFormat) {
-    std::printf("%s/\n", f.name.c_str());
+    std::printf("%s/\n", Escaped(f.name).c_str());
     return;
   }
   std::string flags = Joined(FolderFlags(f.attributes));
-  std::printf("d  %12s  %-16s  %s/%s%s\n", "-", "", f.name.c_str(), flags.empty() ? "" : "  ", flags.c_str());
+  std::printf("d  %12s  %-16s  %s/%s%s\n", "-", "", Escaped(f.name).c_str(), flags.empty() ? "" : "  ", flags.c_str());
 }
 
 void PrintFileLine(const PhoneFile& f, bool longFormat) {
   if (!longFormat) {
-    std::printf("%s\n", f.name.c_str());
+    std::printf("%s\n", Escaped(f.name).c_str());
     return;
   }
   std::string flags = Joined(FileFlags(f.attributes));
-  std::printf("-  %12lld  %-16s  %s%s%s\n", static_cast<long long>(f.size), LocalTime(f.time1).c_str(), f.name.c_str(),
+  std::printf("-  %12lld  %-16s  %s%s%s\n", static_cast<long long>(f.size), LocalTime(f.time1).c_str(), Escaped(f.name).c_str(),
               flags.empty() ? "" : "  ", flags.c_str());
 }
 
@@ -140,7 +143,7 @@ void PrintListing(const Listing& l, bool longFormat) {
 
 void PrintRecursive(Session& s, const std::string& path, bool first) {
   Listing l = s.tree.List(path);
-  std::printf("%s%s:\n", first ? "" : "\n", path.empty() ? "(top level)" : path.c_str());
+  std::printf("%s%s:\n", first ? "" : "\n", path.empty() ? "(top level)" : Escaped(path).c_str());
   PrintListing(l, s.options.longFormat);
   for (const PhoneFolder& f : l.folders) PrintRecursive(s, f.path, false);
 }
@@ -152,8 +155,17 @@ struct CopyGroup {
   std::vector<PhoneFile> files;
 };
 
-bool SafeLocalName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+// Why a phone folder name cannot become a PC folder name; empty when it can.
+std::string UnsafeFolderReason(const std::string& name) {
+  if (name.empty()) return "it is empty";
+  if (name == "." || name == "..") return "it names another folder";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return "it holds a control character";
+    if (c == '/') return "it holds a slash";
+    if (c == '\\') return "it holds a backslash";
+    if (c == ':') return "it holds a colon";
+  }
+  return {};
 }
 
 // The files of a phone folder and of the folders below it, each folder a PC folder under dir.
@@ -165,28 +177,12 @@ void CollectFolder(Session& s, const PhoneFolder& folder, const fs::path& dir, s
     if (!(f.attributes & KIV_FILE_HIDDEN)) group.files.push_back(f);
   out.push_back(std::move(group));
   for (const PhoneFolder& sub : l.folders) {
-    if (!SafeLocalName(sub.name)) {
-      Complain("the folder name " + sub.path + " is unsafe for the PC; left out");
+    if (std::string why = UnsafeFolderReason(sub.name); !why.empty()) {
+      Complain("the folder " + Escaped(sub.path) + " is left out: its name is unsafe for the PC (" + why + ")");
       continue;
     }
     CollectFolder(s, sub, dir / sub.name, out);
   }
-}
-
-struct LocalStamp {
-  bool exists = false;
-  uintmax_t size = 0;
-  fs::file_time_type time{};
-};
-
-LocalStamp StampOf(const fs::path& p) {
-  LocalStamp out;
-  std::error_code ec;
-  if (!fs::is_regular_file(p, ec)) return out;
-  out.exists = true;
-  out.size = fs::file_size(p, ec);
-  out.time = fs::last_write_time(p, ec);
-  return out;
 }
 
 int CopyGroupToPc(Session& s, const CopyGroup& group) {
@@ -198,7 +194,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   }
   StringList list;
   std::map<std::string, int64_t> sizes;
-  std::map<std::string, LocalStamp> before;
+  std::vector<const PhoneFile*> copied;
   for (const PhoneFile& f : group.files) {
     fs::path local = group.dir / f.name;
     if (s.options.overwrite == Overwrite::None && fs::exists(local, ec)) {
@@ -208,25 +204,32 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
     if (ShadowedByPcFolder(f.Path())) return kExitFailed;
     list.Add(f.Path());
     sizes[f.Path()] = f.size;
-    before[f.Path()] = StampOf(local);
+    copied.push_back(&f);
   }
   if (list.Count() == 0) return kExitOk;
   if (Cancelled()) return kExitCancelled;
   s.host.Reset();
   s.host.BeginTransfer("get", sizes, "");
+  // A copy that fails leaves the PC file as it was: the library writes beside it and puts
+  // the copy in place only when complete.
   int32_t done = Kiv_SendToPC(list.get(), Utf16(group.dir.string()).c_str(), s.host.Window());
-  const bool ok = done > 0 && s.host.reports == 0;
+  bool ok = done > 0 && s.host.reports == 0;
   std::string unfinished = s.host.EndTransfer(ok);
-  if (ok) return kExitOk;
-  // A copy that stopped leaves a local file of the phone file's length that holds only part
-  // of it; such a file is not kept (a file that was there before and was not touched is).
-  if (!unfinished.empty()) {
-    fs::path local = group.dir / LastComponent(unfinished);
-    LocalStamp was = before[unfinished], now = StampOf(local);
-    if (now.exists && !(was.exists && was.size == now.size && was.time == now.time)) fs::remove(local, ec);
+  // The phone's last-piece mark ends a copy; a file that came out shorter or longer than
+  // the listing said is not the phone's file.
+  if (done > 0) {
+    for (const PhoneFile* f : copied) {
+      const fs::path local = group.dir / f->name;
+      const auto size = fs::file_size(local, ec);
+      if (ec || static_cast<int64_t>(size) == f->size) continue;
+      Complain("get " + f->Path() + ": received " + std::to_string(size) + " bytes, the phone listed " +
+               std::to_string(f->size));
+      ok = false;
+    }
   }
+  if (ok) return kExitOk;
   if (Cancelled() || s.host.cancelledMessage) return kExitCancelled;
-  if (s.host.reports == 0)
+  if (s.host.reports == 0 && done <= 0)
     Complain("the copy " + (unfinished.empty() ? std::string() : "of " + unfinished + " ") + "to " +
              group.dir.string() + " failed");
   return kExitFailed;
@@ -252,6 +255,30 @@ bool FolderAccepts(const PhoneFolder& folder, const std::string& extension) {
     if (type == "*" || SameNoCase(type, extension)) return true;
   }
   return false;
+}
+
+// The PC source named by the library's resume record (ResumeFiles.txt in its work folder,
+// documented in docs/architecture.md: the source, a tab, the phone folder); empty when no
+// interrupted copy is recorded.
+std::string RecordedResumeSource() {
+  auto nonEmpty = [](const char* name) -> const char* {
+    const char* v = std::getenv(name);
+    return v && *v ? v : nullptr;
+  };
+  fs::path folder;
+  if (const char* dir = nonEmpty("KIVMOD_WORKDIR"))
+    folder = dir;
+  else if (const char* state = nonEmpty("XDG_STATE_HOME"))
+    folder = fs::path(state) / "kivmod";
+  else if (const char* home = nonEmpty("HOME"))
+    folder = fs::path(home) / ".local" / "state" / "kivmod";
+  else
+    return {};
+  std::ifstream in(folder / "ResumeFiles.txt", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::size_t tab = text.find('\t');
+  if (tab == std::string::npos || tab == 0 || tab + 1 == text.size()) return {};
+  return text.substr(0, tab);
 }
 
 std::string SendFailure(int32_t result) {
@@ -362,6 +389,13 @@ int Ls(Session& s, const std::vector<std::string>& args) {
 
 int Get(Session& s, const std::vector<std::string>& args) {
   const fs::path target = fs::absolute(args.back());
+  // The library takes "\\" in a PC path for a folder separator, as on Windows: such a
+  // folder would not be the one named here.
+  if (target.string().find('\\') != std::string::npos) {
+    Complain("the PC folder " + target.string() + " holds a backslash, which kivmod reads as a folder separator; " +
+             "choose a folder without one");
+    return kExitUsage;
+  }
   std::vector<CopyGroup> groups(1, CopyGroup{target, {}});
   std::error_code ec;
   if (fs::exists(target, ec) && !fs::is_directory(target, ec)) {
@@ -384,13 +418,16 @@ int Get(Session& s, const std::vector<std::string>& args) {
       CollectFolder(s, entry->folder, target / entry->folder.name, groups);
     }
   }
+  // A folder whose copy failed does not stop the others; the run says it failed.
+  int result = kExitOk;
   for (const CopyGroup& group : groups) {
     if (Cancelled()) return kExitCancelled;
     if (group.files.empty() && group.dir == target && groups.size() > 1) continue;
     int code = CopyGroupToPc(s, group);
-    if (code != kExitOk) return code;
+    if (code == kExitCancelled) return code;
+    if (code != kExitOk) result = code;
   }
-  return kExitOk;
+  return result;
 }
 
 int Put(Session& s, const std::vector<std::string>& args) {
@@ -463,14 +500,17 @@ int Put(Session& s, const std::vector<std::string>& args) {
   int32_t result = Kiv_SendToPhone(list.get(), Utf16(folder.path).c_str(), s.options.fromPhone ? 1 : 0,
                                    s.options.move ? 1 : 0, s.host.Window());
   const bool ok = result == list.Count() && s.host.reports == 0;
-  const std::string unfinished = s.host.EndTransfer(ok);
+  s.host.EndTransfer(ok);
   if (ok) return kExitOk;
   const bool cancelled = Cancelled() || s.host.cancelledMessage || result == KIV_RESULT_CANCELLED;
   if (!cancelled && s.host.reports == 0) Complain(SendFailure(result) + " (into " + folder.path + ")");
-  // The phone keeps what it received of a copy from the PC that stopped midway.
-  if (!unfinished.empty() && !s.options.fromPhone)
-    std::fprintf(stderr, "kivmod: 'kivmod resume' continues the copy of %s, 'kivmod resume --discard' drops it\n",
-                 unfinished.c_str());
+  // The hint follows the library's record of the interrupted copy, whatever was on screen.
+  if (!s.options.fromPhone) {
+    const std::string recorded = RecordedResumeSource();
+    if (!recorded.empty())
+      std::fprintf(stderr, "kivmod: 'kivmod resume' continues the copy of %s, 'kivmod resume --discard' drops it\n",
+                   Escaped(LastComponent(PhonePath(recorded))).c_str());
+  }
   return cancelled ? kExitCancelled : kExitFailed;
 }
 

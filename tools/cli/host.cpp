@@ -26,7 +26,7 @@ bool g_lineOpen = false;
 
 extern "C" void OnInterrupt(int) {
   g_cancelled = 1;
-  const char wake = 1;
+  const char wake = 1;  // kWakeCancel
   [[maybe_unused]] ssize_t n = ::write(g_cancelPipe[1], &wake, 1);
 }
 
@@ -64,7 +64,8 @@ std::string ReportSentence(uint32_t code, const std::string& t1, const std::stri
     case KIV_REPORT_TYPE_NOT_TO_PC: return "files of type " + a + " may not be copied to the PC";
     case KIV_REPORT_TRANSFER_FAILED:
       if (t1.empty()) return "the phone was busy and did not do it; try again";
-      return "the copy of " + t1 + " failed (phone busy or a name unsafe for the PC)";
+      if (!t2.empty()) return "the copy of " + t1 + " failed: " + t2;
+      return "the copy of " + t1 + " failed (the phone or the link ended it)";
     case KIV_REPORT_PATH_TOO_LONG:
       return "the path " + a + " is too long for the phone" + (t2.empty() ? "" : " (at most " + t2 + " characters)");
     case KIV_REPORT_FOLDER_NAME_TOO_LONG:
@@ -81,7 +82,7 @@ std::string ReportSentence(uint32_t code, const std::string& t1, const std::stri
     case KIV_REPORT_SOURCE_READ_ONLY: return a + " is read-only and cannot be moved";
     case KIV_REPORT_NO_SPACE: return "there is not enough free space on the phone";
     case KIV_REPORT_SEND_REFUSED: return "the phone refused the file for " + a;
-    case KIV_REPORT_SEND_FAILED: return "the copy into " + a + " failed";
+    case KIV_REPORT_SEND_FAILED: return "the copy into " + a + " failed" + (t2.empty() ? "" : ": " + t2);
     case KIV_REPORT_FOLDER_FIXED: return "a fixed folder of the phone cannot be deleted";
     case KIV_REPORT_HIDDEN_SUBFOLDER: return "folder " + a + " holds hidden folders and cannot be deleted";
     case KIV_REPORT_FILE_READ_ONLY: return a + " is read-only and cannot be deleted";
@@ -131,8 +132,9 @@ intptr_t Host::Message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
       const auto* r = reinterpret_cast<const KivReport*>(lParam);
       ++reports;
       if (!holdReports) {
-        std::string t1 = r ? Utf8(r->text1) : std::string();
-        std::string t2 = r ? Utf8(r->text2) : std::string();
+        // The texts may hold phone names: control characters are shown escaped.
+        std::string t1 = r ? Escaped(Utf8(r->text1)) : std::string();
+        std::string t2 = r ? Escaped(Utf8(r->text2)) : std::string();
         Complain(ReportSentence(static_cast<uint32_t>(wParam), t1, t2, r ? r->value : 0.0f));
       }
       return 0;
@@ -303,22 +305,44 @@ intptr_t Host::AskOverwrite() {
   return answer;
 }
 
+namespace {
+// The thread that cancels the library's copy on Ctrl-C; joined before the tool returns, so
+// that it never runs while the library tears its manager down at exit.
+std::thread g_cancelThread;
+constexpr char kWakeCancel = 1;
+constexpr char kWakeQuit = 0;
+}  // namespace
+
 void InstallCancelHandler() {
   if (::pipe2(g_cancelPipe, O_CLOEXEC) == 0) {
-    std::thread([] {
-      char wake = 0;
+    g_cancelThread = std::thread([] {
+      char wake = kWakeQuit;
       while (::read(g_cancelPipe[0], &wake, 1) < 0 && errno == EINTR) {
       }
-      Kiv_TransferCancle();
-    }).detach();
+      if (wake == kWakeCancel) Kiv_TransferCancle();
+    });
   }
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a question waiting for an answer returns at once. The handler stays for
-  // one signal only, so a second Ctrl-C ends the process the default way.
+  // one signal only, so a second Ctrl-C ends the process the default way. A termination or
+  // hang-up cancels the copy the same way, so that the phone is told.
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+void StopCancelHandler() {
+  if (!g_cancelThread.joinable()) return;
+  // Signals that come from now on end the process the default way.
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGHUP, SIG_DFL);
+  const char quit = kWakeQuit;
+  [[maybe_unused]] ssize_t n = ::write(g_cancelPipe[1], &quit, 1);
+  g_cancelThread.join();
 }
 
 bool Cancelled() { return g_cancelled != 0; }

@@ -83,6 +83,15 @@ class Host {
 // Ctrl-C: the first one cancels the running transfer (the library stops at its next check)
 // and marks the run cancelled; a second one ends the process at once.
 void InstallCancelHandler();
+// Ends the cancelling thread (joined); call before the tool returns.
+void StopCancelHandler();
+// Installs the handler and stops it when the scope ends.
+struct CancelHandlerScope {
+  CancelHandlerScope() { InstallCancelHandler(); }
+  ~CancelHandlerScope() { StopCancelHandler(); }
+  CancelHandlerScope(const CancelHandlerScope&) = delete;
+  CancelHandlerScope& operator=(const CancelHandlerScope&) = delete;
+};
 bool Cancelled();
 
 struct LinkOptions {

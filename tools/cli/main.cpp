@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
   if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
   if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
 
-  InstallCancelHandler();
+  CancelHandlerScope cancelHandler;
   Host host;
   int result = Connect(host, options.link);
   if (result != kExitOk) return result;

@@ -160,4 +160,29 @@ std::string Format(uint32_t seconds, const char* pattern) {
 std::string LocalTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%d %H:%M"); }
 std::string IsoTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%dT%H:%M:%S"); }
 
+std::string Escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char octal[5];
+          std::snprintf(octal, sizeof octal, "\\%03o", c);
+          out += octal;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
 }  // namespace cli

@@ -13,6 +13,11 @@ namespace cli {
 std::string Utf8(const KivChar* text);
 std::u16string Utf16(const std::string& text);
 
+// Text from the phone made safe for a terminal, as "ls -b" does: control characters become
+// C escapes ("\n", "\t", ...) or three octal digits ("\033"). Phone names hold no "\"
+// (it separates the tree's components), so a backslash stays as it is.
+std::string Escaped(const std::string& text);
+
 // A JSON string literal of UTF-8 text.
 std::string Json(const std::string& text);
 

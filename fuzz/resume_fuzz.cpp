@@ -1,0 +1,42 @@
+// Feeds arbitrary bytes to the resume record's loader as the work folder's ResumeFiles.txt,
+// without a phone: the split into source and target and the look at the source must hold
+// for any content. Any crash, out-of-bounds read, leak or hang is a finding.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "filemanager/manager.hpp"
+
+namespace {
+
+const std::filesystem::path& WorkFolder() {
+  static const std::filesystem::path path = [] {
+    std::filesystem::path p = "/tmp/kivmod-resume-fuzz-" + std::to_string(::getpid());
+    std::filesystem::create_directories(p);
+    ::setenv("KIVMOD_WORKDIR", p.c_str(), 1);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(WorkFolder(), ec);
+    });
+    return p;
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::filesystem::path file = WorkFolder() / "ResumeFiles.txt";
+  if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+  kiv::CPhoneFileManager manager;
+  manager.LoadResumeDetails();
+  return 0;
+}
