@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace kivtest;
+using namespace kivold;
 
 TEST(DownloadPieces, SizeFollowsThePacketSizeAndTheTexts) {
   struct Case {

@@ -34,7 +34,7 @@ using kiv::UniqueFd;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-using kivtest::ScopedEnv;
+using kivold::ScopedEnv;
 
 // The phone end of a link: reads frames on its descriptor in a thread and lets a handler
 // answer them. Everything it received is kept for the test to look at.

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace kivtest;
+using namespace kivold;
 
 constexpr char16_t kFolder[] = u"Music\\Live";  // 10 units
 constexpr char16_t kName[] = u"a.mp3";          // 5 units

@@ -47,7 +47,7 @@ class TempFolder {
   std::string Url(const std::string& name) const { return "file://" + (folder_.path / name).string(); }
 
  private:
-  kivtest::TempFolder folder_{"xml"};
+  kivold::TempFolder folder_{"xml"};
 };
 
 // Sets TZ for the test and puts the previous zone back, the zone in force following the
@@ -60,7 +60,7 @@ class ScopedTz {
   struct Reload {
     ~Reload() { tzset(); }
   } reload_;  // declared first: reloads after env_ has put TZ back
-  kivtest::ScopedEnv env_;
+  kivold::ScopedEnv env_;
 };
 
 std::string Utf16(std::u16string_view text, bool bigEndian) {
