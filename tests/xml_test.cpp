@@ -265,37 +265,19 @@ class ProbeParser : public XML_PARSER {
   }
 };
 
-TEST(XmlParserTest, HandlerSeesEveryNodeIncludingTheDocument) {
-  ProbeParser parser;
-  std::vector<std::string> childOf;
-  parser.check = [&](ProbeParser& p) {
-    if (!p.Is_TextNode()) return;
-    for (const char16_t* end : {u"<a><b>", u"<b>", u"<a>", u"<x><a><b>", u""})
-      childOf.push_back(U16ToUtf8(end) + (p.Is_Child_of(end) ? " yes" : " no"));
-  };
-  XmlNodeList list;
-  ASSERT_TRUE(parser.Load_From_Buffer(u"<a x=\"1\" y=\"2\"><b>t</b><![CDATA[c]]></a>", &list));
-  EXPECT_EQ(parser.visits, (std::vector<std::string>{"<#document> #document -1 [] root '' 0", "<a> a 0 [] root '' 2",
-                                                     "<b> b 1 [<a>] '' 0", "<#TEXT#> #TEXT# 2 [<a><b>] text 't' 0",
-                                                     "<#CDATA#> #CDATA# 1 [<a>] cdata 'c' 0"}));
-  EXPECT_EQ(childOf, (std::vector<std::string>{"<a><b> yes", "<b> yes", "<a> no", "<x><a><b> no", " yes"}));
-  EXPECT_EQ(list.size(), 5u);  // the base handler still appended the records
-
-  // Without a list the handler is still called for every node.
-  parser.visits.clear();
-  parser.check = nullptr;
-  EXPECT_TRUE(parser.Load_From_Buffer(u"<a><b/></a>", nullptr));
-  EXPECT_EQ(parser.visits.size(), 3u);
-}
-
-TEST(XmlParserTest, AttributeGettersAndTheirFailures) {
+// The handler sees every node, the document first; the current-node, child-of and attribute
+// getters answer for the node being visited, failures naming the getter.
+TEST(XmlParserTest, HandlerAndCurrentNodeGetters) {
   ProbeParser parser;
   std::vector<std::string> log;
   auto note = [&](const std::u16string& got, XML_PARSER& p) {
     log.push_back(U16ToUtf8(got) + "|" + U16ToUtf8(p.Get_LastError()));
   };
   parser.check = [&](ProbeParser& p) {
-    if (p.Get_CurrentName() == u"<e>") {
+    if (p.Is_TextNode()) {
+      for (const char16_t* end : {u"<e><f>", u"<f>", u"<e>", u"<x><e><f>", u""})
+        log.push_back(U16ToUtf8(end) + (p.Is_Child_of(end) ? " yes" : " no"));
+    } else if (p.Get_CurrentName() == u"<e>") {
       note(p.Get_Attribute_Name(0), p);
       note(p.Get_Attribute_Value(1), p);
       note(p.Get_Attribute_Name(2), p);
@@ -311,12 +293,24 @@ TEST(XmlParserTest, AttributeGettersAndTheirFailures) {
       note(p.Get_Attribute_Name(-1), p);
     }
   };
-  ASSERT_TRUE(parser.Load_From_Buffer(u"<e first=\"1\" second=\"two\"><f g=\"3\"/></e>", nullptr));
+  const std::u16string doc = u"<e first=\"1\" second=\"two\"><f g=\"3\">t</f><![CDATA[c]]></e>";
+  XmlNodeList list;
+  ASSERT_TRUE(parser.Load_From_Buffer(doc, &list));
+  EXPECT_EQ(parser.visits, (std::vector<std::string>{"<#document> #document -1 [] root '' 0", "<e> e 0 [] root '' 2",
+                                                     "<f> f 1 [<e>] '' 1", "<#TEXT#> #TEXT# 2 [<e><f>] text 't' 0",
+                                                     "<#CDATA#> #CDATA# 1 [<e>] cdata 'c' 0"}));
   const std::string name = "|XML_PARSER::Get_Attribute_Name(int) failed";
   const std::string value = "|XML_PARSER::Get_Attribute_Value(int) failed";
   const std::string none = "|XML_PARSER::Get_Attribute_Value()  : Can't Retrieve an Attribute";
   EXPECT_EQ(log, (std::vector<std::string>{"first|Success", "two|Success", name, value, none, "has", "two" + none,
-                                           "lacks", none, none, name}));
+                                           "lacks", none, none, name, "<e><f> yes", "<f> yes", "<e> no",
+                                           "<x><e><f> no", " yes"}));
+  EXPECT_EQ(list.size(), 5u);  // the base handler still appended the records
+  // Without a list the handler is still called for every node.
+  parser.visits.clear();
+  parser.check = nullptr;
+  EXPECT_TRUE(parser.Load_From_Buffer(doc, nullptr));
+  EXPECT_EQ(parser.visits.size(), 5u);
 }
 
 // An item as "type|name|path|created|size|drm|attr", its tags appended when it has any.
