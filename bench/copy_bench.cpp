@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "link/phone_link.hpp"
-#include "phonesim/sim_channel.hpp"
+#include "null_link.hpp"
 #include "phonesim/phone.hpp"
 #include "protocol/pfileman.hpp"
 
@@ -52,50 +51,9 @@ Figures Measure(std::size_t bytes, Run run) {
   return {mb / wall, cpu * 1000 / mb};
 }
 
-// The parts of a link that copies do not use.
-class QuietLink : public kiv::PhoneLink {
- public:
-  void SetTransMethod(int) override {}
-  void SetComPort(int) override {}
-  void SetBaudrate(int) override {}
-  void SetHWnd(KivHwnd) override {}
-  int Connect(const char*, int) override { return 1; }
-  int IsConnected() override { return 1; }
-  void Disconnect() override {}
-  void CleanVestrel() override {}
-  int ClosePortHandle() override { return 1; }
-  void SetBTDeviceAddress(const uint8_t[6]) override {}
-  int BTConnection() override { return 0; }
-  int BTConnectionEx() override { return 0; }
-  int BTDisconnection() override { return 0; }
-  int BTDisconnectionEx() override { return 0; }
-  uint8_t GetNextSeqNum() override { return ++seq_; }
-  uint32_t GetReqTimeout() override { return timeout_; }
-  void SetReqTimeout(uint32_t ms) override { timeout_ = ms; }
-  int GetPhoneInfo(uint8_t[kiv::kPhoneInfoSize]) override { return 0; }
-  int SetBackupTool() override { return 1; }
-
- private:
-  uint8_t seq_ = 0;
-  uint32_t timeout_ = 20000;
-};
-
-// Onto the simulated phone in this process.
-class SimLink : public QuietLink {
- public:
-  explicit SimLink(std::shared_ptr<phonesim::Phone> phone) : channel_(kiv::MakeSimChannel(std::move(phone))) {
-    channel_->Open("bench");
-  }
-  int PktSend(const kiv::CGenPacket& request) override { return channel_->Send(request) ? 1 : 0; }
-  int PktRead(kiv::CGenPacket& answer) override { return channel_->Read(answer, GetReqTimeout()); }
-
- private:
-  std::unique_ptr<kiv::Channel> channel_;
-};
-
 // Answers every request at once: a download piece with success, an upload request with the
 // next piece of a file of `size` bytes held in memory.
-class ReadyLink : public QuietLink {
+class ReadyLink : public kivtest::NullLink {
  public:
   ReadyLink(std::size_t size, uint32_t packet, std::size_t echoed) : size_(size), packet_(packet), echoed_(echoed) {
     data_.resize(65536, 0x5A);
@@ -172,7 +130,9 @@ int main(int argc, char** argv) {
     {
       kiv::CPFileMan protocol;
       protocol.m_nVersion = 9;
-      kiv::InstallLink(std::make_shared<SimLink>(phone));
+      auto link = std::make_shared<kivtest::SimLink>(phone);
+      link->Connect("bench", 5);
+      kiv::InstallLink(link);
       Figures down = Measure(bytes, [&] { return protocol.DownloadFile(pc, u"Music", u"big.mp3", packet, nullptr) == 1; });
       Figures up = Measure(bytes, [&] { return protocol.UploadFile(back, u"Music", u"big.mp3", nullptr) == 1; });
       std::printf("packet %5u simulated phone  PC to phone %8.1f MB/s %6.2f ms CPU/MB   phone to PC %8.1f MB/s %6.2f ms CPU/MB\n",

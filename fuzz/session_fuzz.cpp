@@ -5,41 +5,22 @@
 #include <memory>
 
 #include "filemanager/record_lists.hpp"
-#include "link/phone_link.hpp"
+#include "null_link.hpp"
 #include "protocol/codec.hpp"
 #include "protocol/pfileman.hpp"
 
 namespace {
 
-class OneAnswerLink : public kiv::PhoneLink {
+// Answers every request with the bytes under test.
+class OneAnswerLink : public kivtest::NullLink {
  public:
   const uint8_t* data = nullptr;
   std::size_t size = 0;
-  void SetTransMethod(int) override {}
-  void SetComPort(int) override {}
-  void SetBaudrate(int) override {}
-  void SetHWnd(KivHwnd) override {}
-  int Connect(const char*, int) override { return 1; }
-  int IsConnected() override { return 1; }
-  void Disconnect() override {}
-  void CleanVestrel() override {}
-  int ClosePortHandle() override { return 1; }
-  void SetBTDeviceAddress(const uint8_t*) override {}
-  int BTConnection() override { return 1; }
-  int BTConnectionEx() override { return 1; }
-  int BTDisconnection() override { return 1; }
-  int BTDisconnectionEx() override { return 1; }
-  uint8_t GetNextSeqNum() override { return 1; }
-  uint32_t GetReqTimeout() override { return 1000; }
-  void SetReqTimeout(uint32_t) override {}
-  int PktSend(const kiv::CGenPacket&) override { return 1; }
   int PktRead(kiv::CGenPacket& answer) override {
     answer.SetHeader(0x20, 0x01, 1, 1);
     answer.MutableBody().assign(data, data + size);
     return 1;
   }
-  int GetPhoneInfo(uint8_t*) override { return 0; }
-  int SetBackupTool() override { return 0; }
 };
 
 }  // namespace

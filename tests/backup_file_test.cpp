@@ -1,18 +1,17 @@
+// The backup data file: its header block and entry records byte for byte, writing and reading
+// in pieces, and every way a file, a handle or a call order can be wrong.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "kivmod/kivmod.h"
+#include "kivtest.hpp"
 #include "link/backup_file.hpp"
 #include "platform/text.hpp"
 
@@ -43,24 +42,8 @@ struct FileItem {
 
 class BackupFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kivmod-backup-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = Utf8ToU16((dir_ / "phone.bak").string());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Bytes Disk() const {
-    std::ifstream in(U16ToUtf8(path_), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  void SetDisk(const Bytes& b) const {
-    std::ofstream out(U16ToUtf8(path_), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-  }
+  Bytes Disk() const { return kivtest::ReadFile(dir_ / "phone.bak"); }
+  void SetDisk(const Bytes& b) const { kivtest::WriteFile(dir_ / "phone.bak", b); }
 
   // Two folders, then files written in pieces of `piece` bytes; returns the handle unclosed.
   // The writer names the file with "\\" separators, the readers with "/".
@@ -68,9 +51,8 @@ class BackupFileTest : public ::testing::Test {
     int32_t h = BACKUP_OpenBakupDataFile(ReplaceChar(path_, u'/', u'\\'), kBackupModeWrite);
     EXPECT_NE(h, kBackupInvalidHandle);
     EXPECT_NE(BACKUP_WriteBackupFileHeader(h, BackupHeaderBlock::Make(1)), 0);
-    for (const char16_t* folder : {u"Phone/Pictures", u"Card/Music"}) {
+    for (const char16_t* folder : {u"Phone/Pictures", u"Card/Music"})
       EXPECT_NE(BACKUP_WriteBackupFileInfo(h, Entry(kBackupKindFolder, 0, folder)), 0);
-    }
     for (const auto& item : files_) {
       EXPECT_NE(BACKUP_WriteBackupFileInfo(h, Entry(kBackupKindFile, static_cast<uint32_t>(item.content.size()), item.path)), 0);
       for (std::size_t at = 0; at < item.content.size(); at += piece) {
@@ -91,8 +73,9 @@ class BackupFileTest : public ::testing::Test {
     return error;
   }
 
-  fs::path dir_;
-  std::u16string path_;
+  kivtest::TempDir tmp_{"backup"};
+  const fs::path& dir_ = tmp_.path;
+  std::u16string path_ = Utf8ToU16((dir_ / "phone.bak").string());
   std::vector<FileItem> files_ = {
       {u"Phone\\Pictures\\a.jpg", Pattern(5000, 1)},
       {u"Phone\\Pictures\\empty.txt", {}},
@@ -101,28 +84,22 @@ class BackupFileTest : public ::testing::Test {
   };
 };
 
-TEST(BackupRecordTest, HeaderBlockBytes) {
+// The header block, an entry record, and the path room of 769 units with the terminator.
+TEST(BackupRecordTest, RecordBytes) {
   BackupHeaderBlock h = BackupHeaderBlock::Make(1);
   Bytes expected(1024, 0);
   std::memcpy(expected.data(), "MORVIK_BACKUP_TOOL_CONTENTS", 27);
   expected[30] = '1';
   EXPECT_EQ(Bytes(h.bytes.begin(), h.bytes.end()), expected);
   EXPECT_EQ(h.Tag(), "MORVIK_BACKUP_TOOL_CONTENTS");
-}
 
-TEST(BackupRecordTest, EntryRecordBytes) {
   BackupEntryRecord r = Entry(kBackupKindFolder, 0x01020304, u"M\\\u00e9");
-  Bytes expected(1546, 0);
-  Bytes head = {0x04, 0x03, 0x02, 0x01, 0x10, 0, 0, 0, 'M', 0, '\\', 0, 0xE9, 0x00};
+  expected.assign(1546, 0);
+  const Bytes head = {0x04, 0x03, 0x02, 0x01, 0x10, 0, 0, 0, 'M', 0, '\\', 0, 0xE9, 0x00};
   std::copy(head.begin(), head.end(), expected.begin());
   EXPECT_EQ(Bytes(r.bytes.begin(), r.bytes.end()), expected);
-  EXPECT_EQ(r.Length(), 0x01020304u);
-  EXPECT_EQ(r.Kind(), kBackupKindFolder);
-  EXPECT_EQ(r.Path(), u"M\\\u00e9");
-}
+  EXPECT_EQ(std::tuple(r.Length(), r.Kind(), r.Path()), std::tuple(0x01020304u, kBackupKindFolder, u"M\\\u00e9"));
 
-TEST(BackupRecordTest, PathRoomIs769UnitsWithTheNul) {
-  BackupEntryRecord r;
   EXPECT_TRUE(BackupEntryRecord::Make(0, 0, std::u16string(768, u'x'), r));
   EXPECT_EQ(r.Path().size(), 768u);
   EXPECT_EQ(r.bytes[8 + 2 * 768], 0);
@@ -132,7 +109,8 @@ TEST(BackupRecordTest, PathRoomIs769UnitsWithTheNul) {
   EXPECT_EQ(r.bytes, untouched.bytes);
 }
 
-TEST(BackupErrorTest, Texts) {
+// Error texts, the header error shown in the host's message box, and a last error per thread.
+TEST(BackupErrorTest, TextsMessageBoxAndThreads) {
   const std::pair<uint32_t, std::u16string> cases[] = {
       {0x10000000, u"Invalid Format"},
       {0x10000001, u"Invalid Version"},
@@ -144,17 +122,13 @@ TEST(BackupErrorTest, Texts) {
       {ENOENT, Utf8ToU16(std::strerror(ENOENT))},
   };
   for (const auto& [code, text] : cases) EXPECT_EQ(BackupErrorText(code), text) << std::hex << code;
-}
 
-TEST(BackupErrorTest, HeaderErrorGoesToTheMessageBox) {
   static std::u16string shown;
   Kiv_SetMessageBoxHandler([](void*, const KivChar* text, const KivChar*) { shown = FromHost(text); }, nullptr);
   ShowBackupHeaderError(kBackupErrInvalidVersion);
   Kiv_SetMessageBoxHandler(nullptr, nullptr);
   EXPECT_EQ(shown, u"Invalid Version");
-}
 
-TEST(BackupErrorTest, LastErrorIsPerThread) {
   BackupSetLastError(kBackupErrReadOverSize);
   uint32_t other = 1;
   std::thread([&] { other = BackupGetLastError(); }).join();
@@ -318,62 +292,56 @@ TEST_F(BackupFileTest, OpenFailures) {
   }
 }
 
-TEST_F(BackupFileTest, HeaderMismatch) {
-  BACKUP_CloseBackupDataFile(WriteSample(), kBackupCloseOk);
-  EXPECT_EQ(HeaderCheck("1"), 0u);
-  EXPECT_EQ(HeaderCheck("2"), kBackupErrInvalidVersion);
-  EXPECT_EQ(HeaderCheck("10"), kBackupErrInvalidVersion);
-  Bytes disk = Disk();
-  disk[0] = 'N';
-  SetDisk(disk);
-  EXPECT_EQ(HeaderCheck(), kBackupErrInvalidFormat);
-}
-
-TEST_F(BackupFileTest, BadHeaderBlocksAreNotWritten) {
-  BackupHeaderBlock wrongTag = BackupHeaderBlock::Make(1);
-  wrongTag.bytes[3] = 'X';
-  const std::pair<BackupHeaderBlock, uint32_t> cases[] = {
-      {wrongTag, kBackupErrInvalidFormat},
-      {BackupHeaderBlock::Make(""), kBackupErrInvalidVersion},
-      {BackupHeaderBlock::Make("1a"), kBackupErrInvalidVersion},
-      {BackupHeaderBlock::Make(-1), kBackupErrInvalidVersion},
-  };
-  for (const auto& [block, error] : cases) {
-    int32_t h = BACKUP_OpenBakupDataFile(path_, kBackupModeWrite);
-    EXPECT_EQ(BACKUP_WriteBackupFileHeader(h, block), 0);
-    EXPECT_EQ(BackupGetLastError(), error);
-    BACKUP_CloseBackupDataFile(h, kBackupCloseFailed);
-  }
-}
-
-// Every way a file can be left damaged is caught by the header check, before any entry is read.
-TEST_F(BackupFileTest, DamagedFilesAreRejected) {
+// Every way a file can be left damaged, and a version other than the expected one, is caught
+// by the header check before any entry is read.
+TEST_F(BackupFileTest, DamagedFilesAndOtherVersionsAreRejected) {
   BACKUP_CloseBackupDataFile(WriteSample(), kBackupCloseOk);
   const Bytes good = Disk();
   const std::size_t contentStart = 1024 + 3 * 1546;
   const struct {
     const char* what;
     std::function<void(Bytes&)> damage;
+    const char* version;
+    uint32_t error;
   } cases[] = {
-      {"empty", [](Bytes& b) { b.clear(); }},
-      {"half a header", [](Bytes& b) { b.resize(500); }},
-      {"header only", [](Bytes& b) { b.resize(1024); }},
-      {"cut inside a record", [](Bytes& b) { b.resize(1024 + 1546 + 3); }},
-      {"cut inside content", [](Bytes& b) { b.erase(b.end() - 1000, b.end()); }},
-      {"no trailer", [](Bytes& b) { b.erase(b.end() - kTrailer, b.end()); }},
-      {"last byte missing", [](Bytes& b) { b.pop_back(); }},
-      {"bytes appended", [](Bytes& b) { b.insert(b.end(), 16, 0); }},
-      {"content byte flipped", [&](Bytes& b) { b[contentStart + 100] ^= 1; }},
-      {"record path changed", [](Bytes& b) { b[1024 + 1546 + 8] ^= 1; }},
-      {"record length past the end", [](Bytes& b) { b[1024 + 2 * 1546 + 3] = 0x7F; }},
-      {"record kind unknown", [](Bytes& b) { b[1024 + 4] = 0x11; }},
-      {"trailer changed", [](Bytes& b) { b[b.size() - kTrailer + 16] ^= 1; }},
+      {"intact", [](Bytes&) {}, "1", 0},
+      {"other version", [](Bytes&) {}, "2", kBackupErrInvalidVersion},
+      {"longer version", [](Bytes&) {}, "10", kBackupErrInvalidVersion},
+      {"tag changed", [](Bytes& b) { b[0] = 'N'; }, "1", kBackupErrInvalidFormat},
+      {"empty", [](Bytes& b) { b.clear(); }, "1", kBackupErrInvalidFormat},
+      {"half a header", [](Bytes& b) { b.resize(500); }, "1", kBackupErrInvalidFormat},
+      {"header only", [](Bytes& b) { b.resize(1024); }, "1", kBackupErrInvalidFormat},
+      {"cut inside a record", [](Bytes& b) { b.resize(1024 + 1546 + 3); }, "1", kBackupErrInvalidFormat},
+      {"cut inside content", [](Bytes& b) { b.erase(b.end() - 1000, b.end()); }, "1", kBackupErrInvalidFormat},
+      {"no trailer", [](Bytes& b) { b.erase(b.end() - kTrailer, b.end()); }, "1", kBackupErrInvalidFormat},
+      {"last byte missing", [](Bytes& b) { b.pop_back(); }, "1", kBackupErrInvalidFormat},
+      {"bytes appended", [](Bytes& b) { b.insert(b.end(), 16, 0); }, "1", kBackupErrInvalidFormat},
+      {"content byte flipped", [&](Bytes& b) { b[contentStart + 100] ^= 1; }, "1", kBackupErrInvalidFormat},
+      {"record path changed", [](Bytes& b) { b[1024 + 1546 + 8] ^= 1; }, "1", kBackupErrInvalidFormat},
+      {"record length past the end", [](Bytes& b) { b[1024 + 2 * 1546 + 3] = 0x7F; }, "1", kBackupErrInvalidFormat},
+      {"record kind unknown", [](Bytes& b) { b[1024 + 4] = 0x11; }, "1", kBackupErrInvalidFormat},
+      {"trailer changed", [](Bytes& b) { b[b.size() - kTrailer + 16] ^= 1; }, "1", kBackupErrInvalidFormat},
   };
   for (const auto& c : cases) {
     Bytes b = good;
     c.damage(b);
     SetDisk(b);
-    EXPECT_EQ(HeaderCheck(), kBackupErrInvalidFormat) << c.what;
+    EXPECT_EQ(HeaderCheck(c.version), c.error) << c.what;
+  }
+  // Header blocks that are not ours are not written.
+  BackupHeaderBlock wrongTag = BackupHeaderBlock::Make(1);
+  wrongTag.bytes[3] = 'X';
+  const std::pair<BackupHeaderBlock, uint32_t> blocks[] = {
+      {wrongTag, kBackupErrInvalidFormat},
+      {BackupHeaderBlock::Make(""), kBackupErrInvalidVersion},
+      {BackupHeaderBlock::Make("1a"), kBackupErrInvalidVersion},
+      {BackupHeaderBlock::Make(-1), kBackupErrInvalidVersion},
+  };
+  for (const auto& [block, error] : blocks) {
+    int32_t h = BACKUP_OpenBakupDataFile(path_, kBackupModeWrite);
+    EXPECT_EQ(BACKUP_WriteBackupFileHeader(h, block), 0);
+    EXPECT_EQ(BackupGetLastError(), error);
+    BACKUP_CloseBackupDataFile(h, kBackupCloseFailed);
   }
 }
 

@@ -17,9 +17,9 @@
 
 namespace {
 
-using kivtest::Body;
-using kivtest::PluggedPhone;
-using kivtest::RecordingWindow;
+using kivold::Body;
+using kivold::PluggedPhone;
+using kivold::RecordingWindow;
 using Bytes = std::vector<uint8_t>;
 
 class CommandsTest : public ::testing::Test {

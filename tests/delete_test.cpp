@@ -10,14 +10,14 @@
 
 namespace {
 
-using kivtest::HostList;
-using kivtest::Texts;
+using kivold::HostList;
+using kivold::Texts;
 using ::testing::ElementsAre;
 using Report = std::tuple<uintptr_t, uint32_t, std::u16string>;
 
 constexpr uint8_t kDelete = 0x09;
 
-class DeleteTest : public kivtest::ScriptedTreeTest {
+class DeleteTest : public kivold::ScriptedTreeTest {
  protected:
   void SetUp() override {
     ScriptedTreeTest::SetUp();
@@ -33,7 +33,7 @@ class DeleteTest : public kivtest::ScriptedTreeTest {
     AddFolder(u"Music\\Empty");
   }
   // Phone paths are looked up on the PC too; keep them from meeting the build folder.
-  kivtest::TempCurrentFolder cwd{"delete"};
+  kivold::TempCurrentFolder cwd{"delete"};
 };
 
 TEST_F(DeleteTest, ChecksStopTheWalkWithTheirReports) {

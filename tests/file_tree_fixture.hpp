@@ -14,7 +14,7 @@
 #include "platform/shell_path.hpp"
 #include "plugged_phone.hpp"
 
-namespace kivtest {
+namespace kivold {
 
 // Types: mp3 may go both ways, jpg only to the PC, jar only to the phone, txt has no mode.
 inline constexpr char16_t kTreeTypes[] = u"mp3|3|0/jpg|1|500/jar|2|100/txt|0";
@@ -133,4 +133,4 @@ class TempCurrentFolder {
   std::filesystem::path dir_;
 };
 
-}  // namespace kivtest
+}  // namespace kivold

@@ -14,9 +14,9 @@
 
 namespace {
 
-using kivtest::Body;
-using kivtest::PluggedPhone;
-using kivtest::RecordingWindow;
+using kivold::Body;
+using kivold::PluggedPhone;
+using kivold::RecordingWindow;
 using Bytes = std::vector<uint8_t>;
 
 // One XML listing answer, in one piece.
@@ -38,7 +38,7 @@ std::u16string Folder(std::u16string_view name, std::u16string_view attr = u"NON
 }
 
 // The folder path of an XML listing request ("t": 16-bit count, then the units).
-std::u16string RequestedFolder(const kivtest::SentPacket& p) {
+std::u16string RequestedFolder(const kivold::SentPacket& p) {
   std::u16string out;
   for (std::size_t i = 2; i + 1 < p.body.size(); i += 2) {
     char16_t c = static_cast<char16_t>(p.body[i] | (p.body[i + 1] << 8));

@@ -14,10 +14,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kivtest::Body;
-using kivtest::HostList;
-using kivtest::K;
-using kivtest::Texts;
+using kivold::Body;
+using kivold::HostList;
+using kivold::K;
+using kivold::Texts;
 using ::testing::ElementsAre;
 
 constexpr uint8_t kUploadStart = 0x06;
@@ -99,7 +99,7 @@ struct GetWindow {
   ~GetWindow() { Kiv_DestroyWindow(wnd); }
 };
 
-class GetFilesTest : public kivtest::ScriptedTreeTest {
+class GetFilesTest : public kivold::ScriptedTreeTest {
  protected:
   void SetUp() override {
     ScriptedTreeTest::SetUp();
@@ -125,7 +125,7 @@ class GetFilesTest : public kivtest::ScriptedTreeTest {
     return out;
   }
 
-  kivtest::TempCurrentFolder cwd{"get"};
+  kivold::TempCurrentFolder cwd{"get"};
   std::u16string target;
   GetWindow host;
 };

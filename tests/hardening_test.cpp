@@ -25,7 +25,7 @@
 
 namespace {
 
-using namespace kivtest;
+using namespace kivold;
 
 std::vector<uint8_t> Piece(uint32_t total, uint32_t offset, const std::vector<uint8_t>& bytes) {
   std::vector<uint8_t> body{0x01};

@@ -1,9 +1,8 @@
 // Host-supplied records, copies of the tree for the host, and the tree's lookups.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "filemanager/manager.hpp"
-#include "plugged_phone.hpp"
+#include "kivmod/kivmod.h"
 #include "platform/shell_path.hpp"
 
 namespace {
@@ -65,7 +64,7 @@ TEST_F(HostListsTest, AddFolderUsesTheDepthOfItsMemory) {
   EXPECT_EQ(&m->MemoryOf(u"Music\\Memory Card"), &m->m_InternalMemory);
 }
 
-TEST_F(HostListsTest, GetListCopiesExactMatchesInOrderAndAppends) {
+TEST_F(HostListsTest, GetAndTopListsCopyExactMatchesInOrderAndAppend) {
   Kiv_AddFileInfos(u"Music", u"one.mp3", 1, 0, 0, 0, 0, 0);
   Kiv_AddFileInfos(u"music", u"case.mp3", 2, 0, 0, 0, 0, 0);
   Kiv_AddFileInfos(u"Music", u"two.mp3", 3, 0, 0, 0, 0, 0);
@@ -92,16 +91,15 @@ TEST_F(HostListsTest, GetListCopiesExactMatchesInOrderAndAppends) {
   Kiv_FileInfoList_Free(none);
   Kiv_FileInfoList_Free(files);
   Kiv_FolderInfoList_Free(folders);
-}
 
-TEST_F(HostListsTest, TopListGivesTheRootFolders) {
-  KivFolderInfoList* folders = Kiv_FolderInfoList_New();
-  EXPECT_EQ(Kiv_GetTopList(u"Root", folders), 1);
-  ASSERT_EQ(Kiv_FolderInfoList_Count(folders), 2);
-  EXPECT_EQ(std::u16string(Kiv_FolderInfoList_At(folders, 1)->upFolderName), u"Root");
-  EXPECT_EQ(Kiv_GetTopList(u"root", folders), 1);
-  EXPECT_EQ(Kiv_FolderInfoList_Count(folders), 2);
-  Kiv_FolderInfoList_Free(folders);
+  // The top list appends the folders whose parent is exactly the one named: "root" adds nothing.
+  KivFolderInfoList* top = Kiv_FolderInfoList_New();
+  EXPECT_EQ(Kiv_GetTopList(u"Root", top), 1);
+  ASSERT_EQ(Kiv_FolderInfoList_Count(top), 2);
+  EXPECT_EQ(std::u16string(Kiv_FolderInfoList_At(top, 1)->upFolderName), u"Root");
+  EXPECT_EQ(Kiv_GetTopList(u"root", top), 1);
+  EXPECT_EQ(Kiv_FolderInfoList_Count(top), 2);
+  Kiv_FolderInfoList_Free(top);
 }
 
 TEST_F(HostListsTest, TreeLookups) {

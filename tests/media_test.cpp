@@ -21,7 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace kivtest;
+using namespace kivold;
 using Bytes = std::vector<uint8_t>;
 
 std::string Slurp(const fs::path& p) {

@@ -10,7 +10,7 @@
 
 #include "kivmod/kivmod.h"
 
-namespace kivtest {
+namespace kivold {
 
 struct SentPacket {
   uint8_t cls, code;
@@ -223,4 +223,4 @@ class RecordingWindow {
   }
 };
 
-}  // namespace kivtest
+}  // namespace kivold

@@ -47,7 +47,7 @@ class PtySessionTest : public ::testing::Test {
   }
 
   fs::path dir;
-  kivtest::RecordingWindow window;
+  kivold::RecordingWindow window;
 };
 
 TEST_F(PtySessionTest, ConnectsOverAPseudoTerminal) {

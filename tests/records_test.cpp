@@ -7,42 +7,38 @@ namespace kiv {
 namespace {
 
 TEST(RecordsTest, PathDepthIgnoresLeadingAndTrailingBackslash) {
-  struct Case {
-    std::u16string path;
-    int depth;
-  };
-  const Case cases[] = {{u"", 1},          {u"a", 1},           {u"\\a", 1},       {u"a\\", 1},
-                        {u"a\\b", 2},      {u"\\a\\b\\", 2},    {u"a\\b\\c", 3},   {u"\\", 1},
-                        {u"\\\\", 1},      {u"a\\\\b", 3}};
-  for (const auto& c : cases) EXPECT_EQ(PathDepth(c.path), c.depth) << std::string(c.path.begin(), c.path.end());
+  const std::pair<std::u16string, int> cases[] = {{u"", 1},     {u"a", 1},           {u"\\a", 1},      {u"a\\", 1},
+                                                  {u"a\\b", 2}, {u"\\a\\b\\", 2},    {u"a\\b\\c", 3},  {u"\\", 1},
+                                                  {u"\\\\", 1}, {u"a\\\\b", 3}};
+  for (const auto& [path, depth] : cases) EXPECT_EQ(PathDepth(path), depth) << std::string(path.begin(), path.end());
 }
 
-TEST(RecordsTest, TopLevelFolderHasRootParentAndNoTypes) {
+// The subfolder bit (8) goes at the memory's deepest level; the pre-listed bit (0x20) is taken
+// off and marks the folder listed and opened; a top folder's parent is "Root".
+TEST(RecordsTest, FolderAttributesParentAndTypes) {
+  struct Case {
+    uint32_t attr;
+    const char16_t* name;
+    int maxDepth;
+    uint32_t kept;
+    int listed;
+  };
+  const Case cases[] = {{0x8 | 0x3, u"a\\b\\c", 3, 0x3, 0}, {0x8 | 0x3, u"a\\b", 3, 0xB, 0},
+                        {0x8, u"Music", 1, 0, 0},           {0x20 | 0x1, u"x", 8, 0x1, 1}};
+  for (const auto& c : cases) {
+    PhoneFolderInfo f(nullptr, c.attr, c.name, c.maxDepth);
+    EXPECT_EQ(f.m_dwAttr, c.kept) << std::hex << c.attr;
+    EXPECT_EQ(f.m_bListed, c.listed);
+    EXPECT_EQ(f.m_bSubOpened, c.listed);
+  }
   PhoneFolderInfo parent(nullptr, 0x3, u"Music", 8);
   parent.m_arrTypes = {u"mp3"};
-  PhoneFolderInfo top(nullptr, 0x3, u"Other", 8);
-  EXPECT_EQ(top.m_strUpFolderName, u"Root");
-  EXPECT_TRUE(top.m_arrTypes.empty());
-  EXPECT_EQ(top.m_nFreeSize, -1);
+  EXPECT_EQ(parent.m_strUpFolderName, u"Root");
+  EXPECT_EQ(parent.m_nFreeSize, -1);
+  EXPECT_TRUE(PhoneFolderInfo(nullptr, 0x3, u"Other", 8).m_arrTypes.empty());
   PhoneFolderInfo child(&parent, 0x3, u"Music\\Rock", 8);
   EXPECT_EQ(child.m_strUpFolderName, u"Music");
   EXPECT_EQ(child.m_arrTypes, parent.m_arrTypes);
-}
-
-TEST(RecordsTest, DepthAtTheMaximumLosesSubfolderBit) {
-  EXPECT_EQ(PhoneFolderInfo(nullptr, 0x8 | 0x3, u"a\\b\\c", 3).m_dwAttr, 0x3u);
-  EXPECT_EQ(PhoneFolderInfo(nullptr, 0x8 | 0x3, u"a\\b", 3).m_dwAttr, 0xBu);
-  EXPECT_EQ(PhoneFolderInfo(nullptr, 0x8, u"Music", 1).m_dwAttr, 0u);
-}
-
-TEST(RecordsTest, PreListedBitIsConsumed) {
-  PhoneFolderInfo f(nullptr, 0x20 | 0x1, u"x", 8);
-  EXPECT_EQ(f.m_dwAttr, 0x1u);
-  EXPECT_EQ(f.m_bListed, 1);
-  EXPECT_EQ(f.m_bSubOpened, 1);
-  PhoneFolderInfo g(nullptr, 0x1, u"y", 8);
-  EXPECT_EQ(g.m_bListed, 0);
-  EXPECT_EQ(g.m_bSubOpened, 0);
 }
 
 TEST(RecordListsTest, FindGivesTheFirstMatchIgnoringCase) {

@@ -8,8 +8,8 @@
 
 namespace {
 
-using kivtest::K;
-using kivtest::Texts;
+using kivold::K;
+using kivold::Texts;
 using ::testing::ElementsAre;
 using Report = std::tuple<uintptr_t, uint32_t, std::u16string>;
 
@@ -17,7 +17,7 @@ constexpr uint8_t kRename = 0x0A;
 constexpr uint8_t kCreate = 0x0B;
 constexpr uint8_t kFileInfo = 0x04;
 
-class RenameTest : public kivtest::ScriptedTreeTest {
+class RenameTest : public kivold::ScriptedTreeTest {
  protected:
   void SetUp() override {
     ScriptedTreeTest::SetUp();
@@ -171,7 +171,7 @@ TEST_F(RenameTest, FolderChecksRefuseSilently) {
 
 // The details answer of a folder: three phone times, a size and the attribute word.
 std::vector<uint8_t> FolderDetails(uint16_t attributeWord) {
-  kivtest::Body b;
+  kivold::Body b;
   b.B(0x01);
   for (int i = 0; i < 3; ++i) b.W(2024).B(1).B(2).B(3).B(4).B(5).B(0);
   return b.D(0).W(attributeWord);

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace kivtest {
+namespace kivold {
 
 class ScopedEnv {
  public:
@@ -33,4 +33,4 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-}  // namespace kivtest
+}  // namespace kivold

@@ -10,11 +10,11 @@
 
 namespace {
 
-using kivtest::HostList;
-using kivtest::K;
-using kivtest::TempCurrentFolder;
+using kivold::HostList;
+using kivold::K;
+using kivold::TempCurrentFolder;
 
-class SendChecksTest : public kivtest::ScriptedTreeTest {
+class SendChecksTest : public kivold::ScriptedTreeTest {
  protected:
   void SetUp() override {
     ScriptedTreeTest::SetUp();
@@ -60,7 +60,7 @@ TEST_F(SendChecksTest, RefusalsBeforeAnyTransfer) {
 
 TEST_F(SendChecksTest, SizeOverTheTypeLimitIsReportedWithTheLimit) {
   AddFolder(u"Apps", 0x000B);
-  phone.Answer(kivtest::Body().B(0x01));  // the closing re-open of Apps (empty listing)
+  phone.Answer(kivold::Body().B(0x01));  // the closing re-open of Apps (empty listing)
   EXPECT_EQ(Send({PcFile("big.jar", 101)}, u"Apps"), 0);
   ASSERT_EQ(Reports().size(), 1u);
   const auto& report = window.messages.back();
@@ -79,7 +79,7 @@ TEST_F(SendChecksTest, PhoneSourcesMustBeKnownFiles) {
 
 TEST_F(SendChecksTest, FolderEntriesArePassedOverWhenTheTargetIsKnown) {
   std::filesystem::create_directory(here.path() / "dir");
-  phone.Answer(kivtest::Body().B(0x01));  // the closing re-open of Music (empty listing)
+  phone.Answer(kivold::Body().B(0x01));  // the closing re-open of Music (empty listing)
   EXPECT_EQ(Send({kiv::Utf8ToU16((here.path() / "dir").string())}, u"Music"), 1);
   EXPECT_TRUE(Reports().empty());
 }

@@ -39,7 +39,7 @@ class SimSessionTest : public ::testing::Test {
   }
 
   fs::path dir;
-  kivtest::RecordingWindow window;
+  kivold::RecordingWindow window;
 };
 
 TEST_F(SimSessionTest, ConnectsAndReadsWhatThePhoneOffers) {

@@ -10,20 +10,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kivtest.hpp"
 #include "platform/bluetooth_socket.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
 #include "platform/serial_port.hpp"
 #include "link/stream_channel.hpp"
 #include "platform/tcp_socket.hpp"
-#include "scoped_env.hpp"
 
 namespace {
 
@@ -31,10 +30,9 @@ using namespace std::chrono_literals;
 using kiv::Frame;
 using kiv::FrameKind;
 using kiv::UniqueFd;
+using kivtest::ScopedEnv;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-using kivtest::ScopedEnv;
 
 // The phone end of a link: reads frames on its descriptor in a thread and lets a handler
 // answer them. Everything it received is kept for the test to look at.
@@ -46,7 +44,6 @@ class TestPhone {
     thread_ = std::thread([this] { Run(); });
   }
   ~TestPhone() { Stop(); }
-
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -56,10 +53,8 @@ class TestPhone {
     Stop();
     fd_.Reset();
   }
-
   void Write(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
       ssize_t n = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
@@ -74,12 +69,10 @@ class TestPhone {
   void Answer(const Frame& request, FrameKind kind, uint8_t cls, uint8_t code, std::span<const uint8_t> body,
               int seqShift = 0) {
     Bytes out;
-    kiv::EncodeFrame(kind, true,
-                     {cls, code, request.header.flag, static_cast<uint8_t>(request.header.seq + seqShift), 0}, body,
-                     out);
+    kiv::EncodeFrame(kind, true, {cls, code, request.header.flag, static_cast<uint8_t>(request.header.seq + seqShift), 0},
+                     body, out);
     Write(out);
   }
-
   std::vector<Frame> Received() {
     std::lock_guard lock(mutex_);
     return received_;
@@ -93,8 +86,7 @@ class TestPhone {
       pollfd p{fd_.Get(), POLLIN, 0};
       if (::poll(&p, 1, 10) <= 0) continue;
       ssize_t n = ::read(fd_.Get(), buf.data(), buf.size());
-      if (n <= 0) {
-        // A pseudo-terminal master reads EIO while no one holds the other end.
+      if (n <= 0) {  // a pseudo-terminal master reads EIO while no one holds the other end
         std::this_thread::sleep_for(5ms);
         continue;
       }
@@ -132,48 +124,62 @@ Pty OpenPty() {
   return pty;
 }
 
-// A phone that answers the connect with connectResult and echoes packets back with their
+// Packet codes the scripted phone treats specially; any other packet is echoed back with its
 // class, code and body.
-TestPhone::Handler EchoPhone(int connectResult = kiv::CM_RET_SUCCESS) {
+constexpr uint8_t kRefuse = 0x72, kNoisy = 0x13, kIgnore = 0x14, kGoodbye = 0x15;
+
+// A phone that answers the connect with connectResult, the link's own requests with valid
+// records, and packets by their code.
+TestPhone::Handler ScriptedPhone(int connectResult = kiv::CM_RET_SUCCESS) {
   return [connectResult](const Frame& f, TestPhone& phone) {
     if (f.answer) return;
-    switch (f.kind) {
-      case FrameKind::kConnect:
-        phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(connectResult));
+    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(connectResult));
+    if (f.kind == FrameKind::kBackupTool) phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+    if (f.kind == FrameKind::kPhoneInfo) {
+      Bytes record(kiv::kPhoneInfoSize, 0);
+      std::memcpy(record.data() + 1, "KV-200", 6);
+      phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, record);
+    }
+    if (f.kind != FrameKind::kPacket) return;
+    switch (f.header.code) {
+      case kRefuse:
+        phone.Answer(f, FrameKind::kPacket, 0x00, 0x72, {});
         break;
-      case FrameKind::kPacket:
-        phone.Answer(f, FrameKind::kPacket, f.header.cls, f.header.code, f.body);
-        break;
-      case FrameKind::kPhoneInfo: {
-        Bytes record(kiv::kPhoneInfoSize, 0);
-        std::string model = "KV-200";
-        std::copy(model.begin(), model.end(), record.begin() + 1);
-        phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, record);
+      case kNoisy: {
+        // A stale answer, line noise, the link's own answer and a request come before the answer.
+        const uint8_t stale[] = {0xEE}, good[] = {0x01};
+        phone.Answer(f, FrameKind::kPacket, 0x20, kNoisy, stale, -1);
+        phone.Write({0xA5, 0x5A, 0x01, 0x00, 0x13, 0xA5});
+        phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+        Bytes request;
+        kiv::EncodeFrame(FrameKind::kPacket, false, f.header, f.body, request);
+        phone.Write(request);
+        phone.Answer(f, FrameKind::kPacket, 0x20, kNoisy, good);
         break;
       }
-      case FrameKind::kBackupTool:
-        phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+      case kIgnore:
+        break;
+      case kGoodbye:
+        phone.Answer(f, FrameKind::kDisconnect, 0, 0, {});
         break;
       default:
-        break;
+        phone.Answer(f, FrameKind::kPacket, f.header.cls, f.header.code, f.body);
     }
   };
 }
 
 struct Link {
-  Pty pty;
   std::unique_ptr<TestPhone> phone;
   std::unique_ptr<kiv::Channel> channel;
 };
 
 // A channel over a pseudo-terminal to a phone with this handler, not yet opened.
 Link PtyLink(TestPhone::Handler handler) {
-  Link link;
-  link.pty = OpenPty();
+  Pty pty = OpenPty();
   std::string error;
-  link.channel = kiv::MakeStreamChannel("serial:" + link.pty.slave, {}, error);
+  Link link{nullptr, kiv::MakeStreamChannel("serial:" + pty.slave, {}, error)};
   EXPECT_TRUE(link.channel) << error;
-  link.phone = std::make_unique<TestPhone>(std::move(link.pty.master), std::move(handler));
+  link.phone = std::make_unique<TestPhone>(std::move(pty.master), std::move(handler));
   return link;
 }
 
@@ -183,120 +189,76 @@ kiv::CGenPacket Request(uint8_t seq, const Bytes& body, uint8_t code = 0x11) {
 
 TEST(StreamChannelConnect, ResultOfTheIdentifierExchange) {
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "100");
-  struct Case {
-    const char* name;
-    std::optional<int> phoneAnswer;  // nothing: the phone stays silent
-    int expected;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::optional<int>, int> cases[] = {
       {"connected", kiv::CM_RET_SUCCESS, kiv::CM_RET_SUCCESS},
       {"locked", kiv::CM_RET_GLOBALLOCKED, kiv::CM_RET_GLOBALLOCKED},
       {"refused", 0, kiv::CM_RET_FAILED},
-      {"silent", std::nullopt, kiv::CM_RET_FAILED},
+      {"silent", std::nullopt, kiv::CM_RET_FAILED},  // the phone never answers
   };
-  for (const auto& c : cases) {
-    auto link = PtyLink(c.phoneAnswer ? EchoPhone(*c.phoneAnswer) : TestPhone::Handler{});
+  for (const auto& [name, answer, expected] : cases) {
+    SCOPED_TRACE(name);
+    auto link = PtyLink(answer ? ScriptedPhone(*answer) : TestPhone::Handler{});
     auto start = Clock::now();
-    EXPECT_EQ(link.channel->Open("qorvend"), c.expected) << c.name;
-    EXPECT_LT(Clock::now() - start, 3s) << c.name;
+    EXPECT_EQ(link.channel->Open("qorvend"), expected);
+    EXPECT_LT(Clock::now() - start, 3s);
     auto got = link.phone->Received();
-    ASSERT_EQ(got.size(), 1u) << c.name;
+    ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].kind, FrameKind::kConnect);
     EXPECT_FALSE(got[0].answer);
     EXPECT_EQ(std::string(got[0].body.begin(), got[0].body.end()), "qorvend");
   }
 }
 
-TEST(StreamChannelPacket, RoundTripsBodiesOfEverySize) {
-  auto link = PtyLink(EchoPhone());
+TEST(StreamChannelPacket, AnswersRefusalsNoiseTimeoutAndClose) {
+  auto link = PtyLink(ScriptedPhone());
   ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  kiv::CGenPacket answer;
   uint8_t seq = 0;
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2048}, std::size_t{32768},
-                           std::size_t{65535}}) {
+  for (std::size_t size : {0, 1, 2048, 32768, 65535}) {
     Bytes body(size);
     for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(i * 31);
     ASSERT_TRUE(link.channel->Send(Request(++seq, body)));
-    kiv::CGenPacket answer;
     ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS) << size;
-    EXPECT_EQ(answer.GetClass(), 0x20);
-    EXPECT_EQ(answer.GetCode(), 0x11);
-    EXPECT_EQ(answer.GetSeq(), seq);
-    EXPECT_EQ(answer.GetFlag(), 1);
+    EXPECT_EQ(std::tuple(answer.GetClass(), answer.GetCode(), answer.GetSeq(), answer.GetFlag()),
+              std::tuple(0x20, 0x11, seq, 1));
     EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), body) << size;
   }
-}
-
-TEST(StreamChannelPacket, RefusalArrivesAsAnOrdinaryAnswer) {
-  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-    if (f.kind == FrameKind::kPacket) phone.Answer(f, FrameKind::kPacket, 0x00, 0x72, {});
-  });
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  ASSERT_TRUE(link.channel->Send(Request(9, {1, 2})));
-  kiv::CGenPacket answer;
+  // A refusal arrives as an ordinary answer.
+  ASSERT_TRUE(link.channel->Send(Request(9, {1, 2}, kRefuse)));
   ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
-  EXPECT_EQ(answer.GetClass(), 0x00);
-  EXPECT_EQ(answer.GetCode(), 0x72);
+  EXPECT_EQ(std::tuple(answer.GetClass(), answer.GetCode()), std::tuple(0x00, 0x72));
   EXPECT_EQ(answer.GetData(), nullptr);
-}
-
-// Answers to earlier requests, the link's own answers, requests and line noise ahead of the
-// awaited answer are all passed over.
-TEST(StreamChannelPacket, OnlyTheAnswerToTheLastRequestCounts) {
-  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-    if (f.kind != FrameKind::kPacket) return;
-    const uint8_t stale[] = {0xEE};
-    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, stale, -1);
-    phone.Write({0xA5, 0x5A, 0x01, 0x00, 0x13, 0xA5});
-    phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
-    Bytes request;
-    kiv::EncodeFrame(FrameKind::kPacket, false, f.header, f.body, request);
-    phone.Write(request);
-    const uint8_t good[] = {0x01};
-    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, good);
-  });
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  ASSERT_TRUE(link.channel->Send(Request(40, {5})));
-  kiv::CGenPacket answer;
+  // Only the answer to the last request counts; what came before it does not turn up later.
+  ASSERT_TRUE(link.channel->Send(Request(40, {5}, kNoisy)));
   ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
   EXPECT_EQ(answer.GetSeq(), 40);
-  ASSERT_EQ(answer.GetDataLength(), 1);
-  EXPECT_EQ(answer.GetData()[0], 0x01);
-  // Nothing more is waiting: the dropped frames do not turn up later.
+  EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), Bytes{0x01});
   EXPECT_EQ(link.channel->Read(answer, 50), 0);
-}
-
-TEST(StreamChannelPacket, UnansweredRequestTimesOut) {
-  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-  });
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  ASSERT_TRUE(link.channel->Send(Request(1, {1})));
-  kiv::CGenPacket answer;
+  // An unanswered request times out and leaves the link open.
+  ASSERT_TRUE(link.channel->Send(Request(41, {1}, kIgnore)));
   auto start = Clock::now();
   EXPECT_EQ(link.channel->Read(answer, 50), 0);
-  auto waited = Clock::now() - start;
-  EXPECT_GE(waited, 50ms);
-  EXPECT_LT(waited, 2s);
+  EXPECT_GE(Clock::now() - start, 50ms);
+  EXPECT_LT(Clock::now() - start, 2s);
   EXPECT_TRUE(link.channel->IsOpen());
-}
-
-TEST(StreamChannelLink, PhoneInformationAndBackupTool) {
-  auto link = PtyLink(EchoPhone());
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+  // The link's own requests.
   uint8_t info[kiv::kPhoneInfoSize] = {};
   ASSERT_EQ(link.channel->PhoneInfo(info), 1);
   EXPECT_STREQ(reinterpret_cast<const char*>(info + 1), "KV-200");
   EXPECT_EQ(link.channel->SetBackupTool(), 1);
+  // Closing tells the phone.
+  link.channel->Close();
+  EXPECT_FALSE(link.channel->IsOpen());
+  for (auto deadline = Clock::now() + 2s; Clock::now() < deadline; std::this_thread::sleep_for(5ms))
+    if (link.phone->Received().back().kind == FrameKind::kDisconnect) break;
+  EXPECT_EQ(link.phone->Received().back().kind, FrameKind::kDisconnect);
 }
 
-TEST(StreamChannelLink, SilentPhoneGivesNoPhoneInformation) {
+TEST(StreamChannelLink, WrongOrMissingRecordsGiveNoPhoneInformation) {
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "50");
   auto link = PtyLink([](const Frame& f, TestPhone& phone) {
     if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-    // A record of the wrong size is no record.
-    if (f.kind == FrameKind::kPhoneInfo) phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, Bytes(10, 1));
+    if (f.kind == FrameKind::kPhoneInfo) phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, Bytes(10, 1));  // wrong size
   });
   ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
   uint8_t info[kiv::kPhoneInfoSize] = {};
@@ -304,69 +266,43 @@ TEST(StreamChannelLink, SilentPhoneGivesNoPhoneInformation) {
   EXPECT_EQ(link.channel->SetBackupTool(), 0);
 }
 
-TEST(StreamChannelLink, HangUpEndsABlockedRead) {
-  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-  });
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  ASSERT_TRUE(link.channel->Send(Request(1, {1})));
-  std::thread pull([&] {
-    std::this_thread::sleep_for(50ms);
-    link.phone->HangUp();
-  });
-  kiv::CGenPacket answer;
-  auto start = Clock::now();
-  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
-  EXPECT_LT(Clock::now() - start, 5s);
-  pull.join();
-  EXPECT_FALSE(link.channel->IsOpen());
-  EXPECT_FALSE(link.channel->Send(Request(2, {1})));
-  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
-}
-
-TEST(StreamChannelLink, DisconnectFramesBothWays) {
-  auto link = PtyLink(EchoPhone());
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  link.channel->Close();
-  EXPECT_FALSE(link.channel->IsOpen());
-  auto deadline = Clock::now() + 2s;
-  while (link.phone->Received().size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  auto got = link.phone->Received();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[1].kind, FrameKind::kDisconnect);
-
-  // The phone saying goodbye ends a wait at once.
-  auto other = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-    if (f.kind == FrameKind::kPacket) phone.Answer(f, FrameKind::kDisconnect, 0, 0, {});
-  });
-  ASSERT_EQ(other.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  ASSERT_TRUE(other.channel->Send(Request(3, {})));
-  kiv::CGenPacket answer;
-  auto start = Clock::now();
-  EXPECT_EQ(other.channel->Read(answer, 20000), 0);
-  EXPECT_LT(Clock::now() - start, 5s);
-  EXPECT_FALSE(other.channel->IsOpen());
+// A pulled cable and the phone saying goodbye both end a blocked read at once and close the link.
+TEST(StreamChannelLink, PhoneEndingTheLinkEndsABlockedRead) {
+  for (bool hangUp : {true, false}) {
+    SCOPED_TRACE(hangUp ? "hang up" : "goodbye");
+    auto link = PtyLink(ScriptedPhone());
+    ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
+    ASSERT_TRUE(link.channel->Send(Request(1, {1}, hangUp ? kIgnore : kGoodbye)));
+    std::thread pull([&] {
+      std::this_thread::sleep_for(50ms);
+      if (hangUp) link.phone->HangUp();
+    });
+    kiv::CGenPacket answer;
+    auto start = Clock::now();
+    EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+    EXPECT_LT(Clock::now() - start, 5s);
+    pull.join();
+    EXPECT_FALSE(link.channel->IsOpen());
+    EXPECT_FALSE(link.channel->Send(Request(2, {1})));
+    EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+  }
 }
 
 TEST(StreamChannelTcp, LoopbackRoundTripAndPeerClose) {
   UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  ASSERT_TRUE(listener.Valid());
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
   ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(::listen(listener.Get(), 1), 0);
-  socklen_t len = sizeof addr;
   ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  std::string target = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-
   std::string error;
-  auto channel = kiv::MakeStreamChannel(target, {}, error);
+  auto channel = kiv::MakeStreamChannel("tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)), {}, error);
   ASSERT_TRUE(channel) << error;
   pollfd p{listener.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 2000), 1);
-  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), EchoPhone());
+  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), ScriptedPhone());
 
   ASSERT_EQ(channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
   Bytes body(32768, 0x5A);
@@ -380,14 +316,12 @@ TEST(StreamChannelTcp, LoopbackRoundTripAndPeerClose) {
   ASSERT_TRUE(channel->Send(Request(78, {1})) || !channel->IsOpen());
   EXPECT_EQ(channel->Read(answer, 20000), 0);
   EXPECT_FALSE(channel->IsOpen());
-  // Writing to the closed socket fails without a signal.
-  EXPECT_FALSE(channel->Send(Request(79, {1})));
+  EXPECT_FALSE(channel->Send(Request(79, {1})));  // writing to the closed socket fails without a signal
 }
 
 TEST(StreamChannelTarget, BadTargetsFailWithAReason) {
-  const char* targets[] = {"serial:/nonexistent/tty", "serial:/dev/null", "tcp:127.0.0.1", "tcp:nohost",
-                           "tcp:127.0.0.1:0", "bt:00:11", "carrier-pigeon:1"};
-  for (const char* t : targets) {
+  for (const char* t : {"serial:/nonexistent/tty", "serial:/dev/null", "tcp:127.0.0.1", "tcp:nohost",
+                        "tcp:127.0.0.1:0", "bt:00:11", "carrier-pigeon:1"}) {
     std::string error;
     EXPECT_EQ(kiv::MakeStreamChannel(t, {}, error), nullptr) << t;
     EXPECT_FALSE(error.empty()) << t;
@@ -413,16 +347,20 @@ TEST(StreamChannelTarget, ComPortMapping) {
       {-1, nullptr, nullptr, ""},
   };
   for (const auto& c : cases) {
-    std::string name = "KIVMOD_COM" + std::to_string(c.port);
+    std::string name = "KIVMOD_COM" + std::to_string(c.port), error;
     ScopedEnv own(name.c_str(), c.own);
     ScopedEnv map("KIVMOD_COMPORT_MAP", c.map);
-    std::string error;
     EXPECT_EQ(kiv::ComPortDevice(c.port, error), c.expected) << c.port;
     EXPECT_EQ(error.empty(), !c.expected.empty()) << c.port;
   }
 }
 
-TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPort) {
+TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPortAtAKnownRate) {
+  EXPECT_EQ(kiv::BaudToSpeed(9600), speed_t{B9600});
+  EXPECT_EQ(kiv::BaudToSpeed(115200), speed_t{B115200});
+  EXPECT_EQ(kiv::BaudToSpeed(921600), speed_t{B921600});
+  EXPECT_EQ(kiv::BaudToSpeed(12345), std::nullopt);
+  EXPECT_EQ(kiv::BaudToSpeed(0), std::nullopt);
   auto pty = OpenPty();
   ScopedEnv own("KIVMOD_COM5", pty.slave.c_str());
   kiv::LinkSettings settings;
@@ -431,38 +369,23 @@ TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPort) {
   std::string error;
   auto channel = kiv::MakeStreamChannel("", settings, error);
   ASSERT_TRUE(channel) << error;
-  TestPhone phone(std::move(pty.master), EchoPhone(kiv::CM_RET_GLOBALLOCKED));
+  TestPhone phone(std::move(pty.master), ScriptedPhone(kiv::CM_RET_GLOBALLOCKED));
   EXPECT_EQ(channel->Open("qorvend"), kiv::CM_RET_GLOBALLOCKED);
 }
 
-TEST(StreamChannelTarget, BaudRates) {
-  EXPECT_EQ(kiv::BaudToSpeed(9600), speed_t{B9600});
-  EXPECT_EQ(kiv::BaudToSpeed(115200), speed_t{B115200});
-  EXPECT_EQ(kiv::BaudToSpeed(921600), speed_t{B921600});
-  EXPECT_EQ(kiv::BaudToSpeed(12345), std::nullopt);
-  EXPECT_EQ(kiv::BaudToSpeed(0), std::nullopt);
-}
-
 TEST(StreamChannelTarget, HostPortSplitting) {
-  struct Case {
-    const char* text;
-    bool ok;
-    const char* host;
-    uint16_t port;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, bool, const char*, uint16_t> cases[] = {
       {"127.0.0.1:5000", true, "127.0.0.1", 5000}, {"[::1]:80", true, "::1", 80},
       {"localhost:65535", true, "localhost", 65535}, {"127.0.0.1:65536", false, "", 0},
       {"127.0.0.1:", false, "", 0},                {":80", false, "", 0},
       {"127.0.0.1:8x", false, "", 0},
   };
-  for (const auto& c : cases) {
-    std::string host;
-    uint16_t port = 0;
-    ASSERT_EQ(kiv::SplitHostPort(c.text, host, port), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(host, c.host);
-      EXPECT_EQ(port, c.port);
+  for (const auto& [text, ok, host, port] : cases) {
+    std::string gotHost;
+    uint16_t gotPort = 0;
+    ASSERT_EQ(kiv::SplitHostPort(text, gotHost, gotPort), ok) << text;
+    if (ok) {
+      EXPECT_EQ(std::tuple(gotHost, gotPort), std::tuple(std::string(host), port)) << text;
     }
   }
 }
@@ -472,9 +395,8 @@ TEST(StreamChannelBluetooth, AddressTextAndByteOrder) {
   EXPECT_EQ(kiv::FormatBtAddress(written), "00:1A:7D:DA:71:13");
   EXPECT_EQ(kiv::ParseBtAddress("00:1a:7d:da:71:13"), written);
   EXPECT_EQ(kiv::ParseBtAddress("00-1A-7D-DA-71-13"), written);
-  for (const char* bad : {"00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "00:1A:7D:DA:71:133", "001A:7D:DA:71:13:"}) {
+  for (const char* bad : {"00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "00:1A:7D:DA:71:133", "001A:7D:DA:71:13:"})
     EXPECT_EQ(kiv::ParseBtAddress(bad), std::nullopt) << bad;
-  }
   EXPECT_EQ(kiv::BdaddrBytes(written), (kiv::BtAddress{0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00}));
 }
 
@@ -500,15 +422,14 @@ TEST(StreamChannelBluetooth, TargetFromHostBytesAndSettings) {
       {nullptr, "2x", true, false, {}, 0},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.order ? c.order : "-") + " " + (c.channel ? c.channel : "-"));
     ScopedEnv order("KIVMOD_BT_BYTE_ORDER", c.order);
     ScopedEnv channel("KIVMOD_BT_CHANNEL", c.channel);
     std::string error;
     auto target = kiv::MakeRfcommTarget(host, c.fromHost, error);
-    ASSERT_EQ(target.has_value(), c.ok) << (c.order ? c.order : "-") << " " << (c.channel ? c.channel : "-");
-    if (!c.ok) {
-      EXPECT_FALSE(error.empty());
-      continue;
-    }
+    ASSERT_EQ(target.has_value(), c.ok);
+    EXPECT_EQ(error.empty(), c.ok);
+    if (!c.ok) continue;
     EXPECT_EQ(target->address, c.address);
     EXPECT_EQ(target->bdaddr, kiv::BdaddrBytes(c.address));
     EXPECT_EQ(target->channel, c.expectedChannel);
@@ -522,14 +443,11 @@ TEST(StreamChannelBluetooth, TargetFromHostBytesAndSettings) {
 // build has BlueZ.
 TEST(StreamChannelBluetooth, ConnectWithoutARadioFails) {
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "200");
-  struct Case {
-    int method;
-    bool bluetooth;
-  };
-  for (auto c : {Case{kiv::kMethodBluetooth, false}, Case{kiv::kMethodBluetoothAlt, false}, Case{0, true}}) {
+  for (auto [method, bluetooth] : {std::pair{kiv::kMethodBluetooth, false}, std::pair{kiv::kMethodBluetoothAlt, false},
+                                   std::pair{0, true}}) {
     kiv::LinkSettings settings;
-    settings.method = c.method;
-    settings.bluetooth = c.bluetooth;
+    settings.method = method;
+    settings.bluetooth = bluetooth;
     settings.btAddress = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
     std::string error;
     auto start = Clock::now();

@@ -17,7 +17,7 @@
 #include "phonesim/sim_channel.hpp"
 #include "phonesim/phone.hpp"
 
-namespace kivtest {
+namespace kivold {
 
 namespace fs = std::filesystem;
 
@@ -140,4 +140,4 @@ inline void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-}  // namespace kivtest
+}  // namespace kivold
