@@ -269,6 +269,116 @@ KIV_API int32_t Kiv_RenamePhoneFile(const KivChar* oldPath, const KivChar* newPa
  * 1 created, 0 not. */
 KIV_API int32_t CreatePhoneDirectory(const KivChar* path, KivHwnd wnd);
 
+/* The Java installer and the e-mail transfer. Same conventions as the rest of the header:
+   KivChar texts (NUL-terminated UTF-16, a null pointer is an empty text, never kept past the
+   call), KivHwnd windows, sized integers. */
+
+/* ---- Java installer ------------------------------------------------------------------ */
+
+/* Creates a new manager for the installer, makes it current and clears its cancel flags;
+   wnd is the window handed to the phone link at connect. */
+KIV_API void Kiv_JavaInstaller_Initalize(KivHwnd wnd);
+/* Opens the cable session at 115200 baud and reads the phone information (no root folder
+   read). 1 open, 0 not: a link that does not open (a locked phone included) gives report
+   0xCF, style 0x80, to msgWnd and no 0x401; a failed handshake closes the link, no report. */
+KIV_API int32_t Kiv_Java_Connect(int32_t comPort, KivHwnd msgWnd, int32_t method);
+/* Closes the phone link's port; returns the link's own result. */
+KIV_API int32_t Kiv_Java_DisConnect(void);
+/* Asks the phone (protocol version 3 or later; else 0 and nothing sent) about folder\name
+   of size bytes. 1 when the result byte is a success code and the answer holds the 32-bit
+   value, which goes to *value; 0 otherwise, *value untouched. *result gets the phone's
+   result byte whenever a non-refused answer with a body arrived, a failure code included. */
+KIV_API int32_t Kiv_Java_IsFileExist(uint32_t unused, const KivChar* folder, const KivChar* name,
+                                     uint32_t size, uint32_t* value, uint8_t* result);
+/* Copies the PC file localPath to the phone as folder\name; progress (0x8065) and reports
+   (0xAB style 0x80 for result byte 0x53, 0xBC or 0xBD style 1 with the folder) go to wnd.
+   1 sent; 0 not (no report when the phone refused); -6 the folder's free space is smaller
+   than the file (nothing sent); -9 cancelled (the phone is told, no report). */
+KIV_API int32_t Kiv_Java_SendFile(const KivChar* name, const KivChar* localPath, const KivChar* folder,
+                                  KivHwnd wnd);
+/* Asks the phone to install folder\name; 1 accepted, 0 not. */
+KIV_API int32_t Kiv_Java_InstallCommand(const KivChar* folder, const KivChar* name);
+/* Deletes folder\name on the phone; always 1. */
+KIV_API int32_t Kiv_Java_DeleteFile(const KivChar* folder, const KivChar* name);
+
+/* ---- E-mail transfer ----------------------------------------------------------------- */
+
+/* Results of the sending exports ("status"). */
+#define KIV_EMAIL_ACCEPTED 0x41   /* the phone accepted */
+#define KIV_EMAIL_NOT_SENT 0x43   /* not sent, no answer, local file unreadable, header too big */
+#define KIV_EMAIL_CANCELLED (-1)  /* cancelled, or no e-mail object */
+/* 0: the answer carried another class than 0x26. Any other value: the phone's status (the
+   big-endian 32-bit number of an answer whose code is not 'A', 'B' or 'D'; 0x44 for 'D'). */
+
+/* Notices: message number set by Kiv_EmailTrans_SetMsgID, sent to the window set by
+   Kiv_EmailTrans_SetMsgWnd (none without one), wParam the code, lParam 0 or the index. */
+#define KIV_EMAIL_HEADER_ACCEPTED 0x32
+#define KIV_EMAIL_HEADER_FAILED 0x33
+#define KIV_EMAIL_BODY_ACCEPTED 0x34
+#define KIV_EMAIL_BODY_FAILED 0x35
+#define KIV_EMAIL_ATTACH_ACCEPTED 0x36 /* lParam: attachment index */
+#define KIV_EMAIL_ATTACH_FAILED 0x37   /* lParam: attachment index */
+#define KIV_EMAIL_ATTACH_START 0x38    /* lParam: attachment index */
+
+/* The e-mail header record (H1..H4, T1..T8, H5, T9, T10), fields in order. */
+typedef struct KivEmailHeader {
+  uint32_t value1;
+  uint32_t value2;
+  uint32_t attachmentCount;   /* H3: attachments that SendEmail sends */
+  uint32_t value4;
+  const KivChar* text1;
+  const KivChar* text2;
+  const KivChar* text3;
+  const KivChar* text4;
+  const KivChar* text5;
+  const KivChar* text6;
+  const KivChar* text7;
+  const KivChar* attachments; /* T8: attachment file names separated by ";" */
+  uint32_t value5;
+  const KivChar* bodyName;    /* T9: the body file's name */
+  const KivChar* text10;
+} KivEmailHeader;
+
+/* Replaces the e-mail object by a new one (cable, 115200 baud, port 0, no windows, message
+   number 0, cancel clear, limits 0); returns a nonzero handle of it. */
+KIV_API intptr_t Kiv_EmailTrans_Initialize(void);
+/* Setters: store the value; the first four also hand it to the phone link at once.
+   1, or 0 (nothing done) when no object exists. */
+KIV_API int32_t Kiv_EmailTrans_SetHwnd(KivHwnd wnd);
+KIV_API int32_t Kiv_EmailTrans_SetTransferMethod(int32_t method); /* 0x17, 0x0D Bluetooth */
+KIV_API int32_t Kiv_EmailTrans_SetPort(int32_t comPort);
+KIV_API int32_t Kiv_EmailTrans_SetBaudRate(int32_t rate);
+KIV_API int32_t Kiv_EmailTrans_SetMsgID(uint32_t message);
+KIV_API int32_t Kiv_EmailTrans_SetMsgWnd(KivHwnd msgWnd);
+/* Stores the Bluetooth address: twelve hexadecimal digits, two per byte, no separators. */
+KIV_API void Kiv_EmailTrans_SetBTPort(const KivChar* address);
+/* Sets (nonzero) or clears the cancel flag; may be called from another thread or from a
+   notice handler while a send runs. */
+KIV_API int32_t Kiv_EmailTrans_SetCancel(int32_t cancel);
+/* Copies the 27 capability values into values (27 entries; the 7th and 8th are 0);
+   nothing written without an object. */
+KIV_API void Kiv_EmailTrans_GetEmailInfo(uint32_t* values);
+/* Connects: Bluetooth methods with the address text (mode nonzero classic, 0 extended;
+   result = the low byte of the link's), other methods by cable (the link's result, -2
+   included). -1 without an object; 0 for an address that is not 12 hex digits. */
+KIV_API int32_t Kiv_EmailTrans_Connect(KivHwnd wnd, int32_t method, int32_t comPort,
+                                       const KivChar* btAddress, int32_t baudRate, int32_t mode);
+/* Disconnects by the stored method (Bluetooth: mode nonzero classic, 0 extended); 1. */
+KIV_API int32_t Kiv_EmailTrans_Disconnect(int32_t mode);
+/* Reads the phone's e-mail limits: 1 read; 0 not (record unchanged); -1 without an object. */
+KIV_API int32_t Kiv_EmailTrans_GetEmailDBInfo(void);
+/* Sends header, body file bodyFolder\T9 and the first H3 names of T8 from attachFolder,
+   with notices; the first status that is not 0x41 ends it; 0x41 when all were accepted. */
+KIV_API int32_t Kiv_EmailTrans_SendEmail(const KivEmailHeader* header, const KivChar* bodyFolder,
+                                         const KivChar* attachFolder);
+/* Sends the header record alone; status. */
+KIV_API int32_t Kiv_EmailTrans_SendEmailHeader(const KivEmailHeader* header);
+/* Sends the PC file folder\name as the body; status (no notices). */
+KIV_API int32_t Kiv_EmailTrans_SendEmailBody(const KivChar* name, const KivChar* folder);
+/* Sends the PC file folder\name as an attachment; status (no notices). */
+KIV_API int32_t Kiv_EmailTrans_SendEmailAttachFile(const KivChar* name, const KivChar* folder,
+                                                   int32_t unused);
+
 #ifdef __cplusplus
 }
 #endif

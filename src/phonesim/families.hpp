@@ -3,6 +3,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "phonesim/phone.hpp"
 
@@ -12,5 +14,19 @@ namespace phonesim {
 std::optional<Packet> HandleFileCommands(Phone& phone, const Packet& request);
 // Uploads (phone to PC), downloads (PC to phone) and their resume.
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request);
+
+// The Java installer: installing an application file (0x23).
+std::optional<Packet> HandleJavaCommands(Phone& phone, const Packet& request);
+// E-mail (packet class 0x26): capability, header, body and attachments; accepted messages
+// are written to the outbox folder as .eml files.
+std::optional<Packet> HandleEmailCommands(Phone& phone, const Packet& request);
+
+// One installed application, as the phone lists it.
+struct InstalledApp {
+  std::string name, version, vendor, file;  // file: the phone path it was installed from
+};
+// The list of installed applications, kept in this file at the top of the served folder.
+inline constexpr const char* kInstalledAppsFile = "installed-apps.txt";
+std::vector<InstalledApp> InstalledApps(const Phone& phone);
 
 }  // namespace phonesim

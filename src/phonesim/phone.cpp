@@ -37,7 +37,8 @@ std::optional<Packet> Phone::Handle(const Packet& request) {
   if (config_.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
   Packet answer = Dispatch(request);
   if (answer.unanswered) return std::nullopt;
-  ApplyFaults(answer, request.code);
+  // Faults are set by command code of the file protocol; e-mail packets have codes of their own.
+  if (request.cls != kMailClass) ApplyFaults(answer, request.code);
   return answer;
 }
 
@@ -73,6 +74,7 @@ void Phone::ApplyFaults(Packet& answer, uint8_t code) {
 }
 
 Packet Phone::Dispatch(const Packet& request) {
+  if (auto answer = HandleEmailCommands(*this, request)) return std::move(*answer);
   switch (request.code) {
     case 0x01: return Handshake(request);
     case 0x02: return RootFolders(request);
@@ -80,6 +82,7 @@ Packet Phone::Dispatch(const Packet& request) {
   }
   if (auto answer = HandleFileCommands(*this, request)) return std::move(*answer);
   if (auto answer = HandleTransferCommands(*this, request)) return std::move(*answer);
+  if (auto answer = HandleJavaCommands(*this, request)) return std::move(*answer);
   return Answer(request, 0x00);  // unknown command: failure result
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "phonesim/config.hpp"
 
 namespace phonesim {
+
+struct MailSession;  // phonesim/email.cpp
 
 struct Packet {
   uint8_t cls = 0;
@@ -26,6 +29,7 @@ struct Packet {
 
 inline constexpr uint8_t kClass = 0x20;
 inline constexpr uint8_t kRefusedCode = 0x72;
+inline constexpr uint8_t kMailClass = 0x26;
 
 class Phone {
  public:
@@ -39,6 +43,7 @@ class Phone {
     pendingList.reset();
     pendingXml.reset();
     heldFile.reset();
+    mail.reset();
   }
   // 168 bytes: byte 0 = 1, model name at offset 1 (8-bit, NUL-terminated).
   std::array<uint8_t, 168> PhoneInfo() const;
@@ -80,6 +85,9 @@ class Phone {
     int packet = 0;
   };
   std::optional<HeldFile> heldFile;
+
+  // The e-mail message being received (header, body, attachments so far).
+  std::shared_ptr<MailSession> mail;
 
  private:
   Packet Dispatch(const Packet& request);
