@@ -347,6 +347,7 @@ void InstallCancelHandler() {
       while (::read(g_cancelPipe[0], &wake, 1) < 0 && errno == EINTR) {
       }
       Kiv_TransferCancle();
+      Kiv_EmailTrans_SetCancel(1);
     }).detach();
   }
   struct sigaction action {};

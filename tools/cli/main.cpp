@@ -9,6 +9,7 @@
 
 #include "commands.hpp"
 #include "host.hpp"
+#include "java_mail.hpp"
 #include "tree.hpp"
 
 namespace {
@@ -32,6 +33,15 @@ constexpr char kUsage[] =
     "  resume [--restart|--discard]\n"
     "                             continue an interrupted copy to the phone (default), send\n"
     "                             it again, or delete its partial file on the phone\n"
+    "  java install FILE [--folder PHONEDIR]\n"
+    "                             send a JAR (or JAD) into PHONEDIR (default Java) and install it\n"
+    "  java check FILE [--folder PHONEDIR]\n"
+    "                             how much of FILE the phone holds\n"
+    "  java rm NAME [--folder PHONEDIR]\n"
+    "                             delete an application file from the phone\n"
+    "  mail send --to ADDR [--cc ADDR] [--from ADDR] --subject TEXT --body FILE [--attach FILE]...\n"
+    "                             send an e-mail through the phone (--to, --cc, --attach repeat)\n"
+    "  mail limits                the phone's e-mail limits\n"
     "\n"
     "Options:\n"
     "  --link LINK     sim:FOLDER, serial:DEVICE or tcp:HOST:PORT (default: $KIVMOD_LINK)\n"
@@ -104,9 +114,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
-      if (command.empty())
+      if (command.empty()) {
         command = a;
-      else
+        // The Java installer and e-mail run sessions of their own, with options of their own.
+        if (command == "java" || command == "mail") {
+          std::vector<std::string> rest(argv + i + 1, argv + argc);
+          return command == "java" ? RunJava(rest, options.link) : RunMail(rest, options.link);
+        }
+      } else
         args.push_back(a);
       continue;
     }
