@@ -161,8 +161,10 @@ void AddAddresses(GMimeMessage* message, GMimeAddressType type, const std::u16st
 
 GMimePart* BinaryPart(const MailPart& part, const char* type, const char* subtype) {
   GMimePart* mime = g_mime_part_new_with_type(type, subtype);
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(part.data.data()),
-                                                          part.data.size());
+  // GMime takes no buffer for an empty part: an empty stream stands for it.
+  GMimeStream* stream = part.data.empty() ? g_mime_stream_mem_new()
+                                          : g_mime_stream_mem_new_with_buffer(
+                                                reinterpret_cast<const char*>(part.data.data()), part.data.size());
   GMimeDataWrapper* content = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
   g_mime_part_set_content(mime, content);
   g_object_unref(content);
