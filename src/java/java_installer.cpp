@@ -67,6 +67,8 @@ int CJavaInstaller::SendFileProc(const std::vector<std::u16string>& localFiles, 
     int64_t freeSpace = 0;
     if (!m.m_PFileMan.GetFreeSpace(folder, freeSpace) || freeSpace < size) return kNoSpace;
 
+    // The refused flag tells about this copy only, not about an earlier request.
+    m.m_PFileMan.ResetFlags();
     int copied = m.m_PFileMan.DownloadFile(localFiles[i], folder, name, m.m_nMaxPacketSize, window);
     if (copied == 1) continue;
     // Anything but a success is a failure: a piece the phone rejected (0x53) included. The
