@@ -38,7 +38,8 @@ class NoticeWindow {
  private:
   static intptr_t Proc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     auto* self = static_cast<NoticeWindow*>(user);
-    if (msg == kNoticeMsg) self->notices.push_back({wParam, lParam});
+    if (msg != kNoticeMsg) return 0;
+    self->notices.push_back({wParam, lParam});
     if (self->onNotice) self->onNotice(self->notices.back());
     return 0;
   }

@@ -6,6 +6,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <memory>
