@@ -286,7 +286,10 @@ TEST_F(EmailSim, MessageWithTwoAttachmentsArrivesAsEml) {
   ASSERT_NE(message, nullptr);
   EXPECT_EQ(Utf8(g_mime_message_get_subject(message)), "Grüße");
   auto list = [&](GMimeAddressType type) {
-    return Utf8(internet_address_list_to_string(g_mime_message_get_addresses(message, type), nullptr, FALSE));
+    char* text = internet_address_list_to_string(g_mime_message_get_addresses(message, type), nullptr, FALSE);
+    std::string out = Utf8(text);
+    g_free(text);
+    return out;
   };
   EXPECT_EQ(list(GMIME_ADDRESS_TYPE_FROM), "Ann <ann@example.org>");
   EXPECT_EQ(list(GMIME_ADDRESS_TYPE_TO), "bob@example.org, carl@example.org");
