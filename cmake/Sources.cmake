@@ -25,6 +25,7 @@ set(KIVMOD_SOURCES
   src/protocol/codec.cpp
   src/protocol/download.cpp
   src/protocol/file_commands.cpp
+  src/protocol/java_commands.cpp
   src/protocol/listing.cpp
   src/protocol/media_commands.cpp
   src/protocol/pfileman.cpp
@@ -35,6 +36,17 @@ set(KIVMOD_SOURCES
   # xml
   src/xml/xml_file_list.cpp
   src/xml/xml_parser.cpp
+  # phonesim
+  src/phonesim/config.cpp
+  src/phonesim/email.cpp
+  src/phonesim/files.cpp
+  src/phonesim/java.cpp
+  src/phonesim/media.cpp
+  src/phonesim/phone.cpp
+  src/phonesim/server.cpp
+  src/phonesim/sim_channel.cpp
+  src/phonesim/transfer_paths.cpp
+  src/phonesim/transfers.cpp
   # filemanager
   src/filemanager/delete.cpp
   src/filemanager/folder_open.cpp
@@ -45,21 +57,18 @@ set(KIVMOD_SOURCES
   src/filemanager/rename.cpp
   src/filemanager/resume.cpp
   src/filemanager/send_files.cpp
-  # phonesim
-  src/phonesim/media.cpp
-  src/phonesim/config.cpp
-  src/phonesim/files.cpp
-  src/phonesim/phone.cpp
-  src/phonesim/server.cpp
-  src/phonesim/sim_channel.cpp
-  src/phonesim/transfer_paths.cpp
-  src/phonesim/transfers.cpp
   # media
   src/media/sound_library.cpp
+  # java
+  src/java/java_installer.cpp
+  # email
+  src/email/email_transfer.cpp
   # boundary
   src/boundary/exports_collections.cpp
+  src/boundary/exports_email.cpp
   src/boundary/exports_files.cpp
   src/boundary/exports_host.cpp
+  src/boundary/exports_java.cpp
   src/boundary/exports_lists.cpp
   src/boundary/exports_media.cpp
   src/boundary/exports_session.cpp

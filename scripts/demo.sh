@@ -97,3 +97,23 @@ wav(sys.argv[1] + "/Music/intro.wav", 65, {"IART": "Kivi Band", "INAM": "Intro",
 wav(sys.argv[1] + "/Music/outro.wav", 3, {"IART": "Kivi Band", "INAM": "Outro", "IPRD": "First Light", "IGNR": "Pop"})
 PY
 kiv sounds
+
+echo
+echo "== kivmod java install (send a JAR into Java, then install it)"
+python3 - "$pc/snake.jar" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as jar:
+    jar.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\nMIDlet-Name: Snake\nMIDlet-Version: 1.2\nMIDlet-Vendor: Kivmod\n")
+    jar.writestr("Snake.class", bytes(40000))
+PY
+kiv java install "$pc/snake.jar"
+echo "the phone's installed applications ($phone/installed-apps.txt):"
+cat "$phone/installed-apps.txt"
+echo
+echo "== kivmod mail send (a message with two attachments, through the phone)"
+printf 'Hello Bob,\n\nthe holiday picture and the song are attached.\n' > "$pc/letter.txt"
+kiv mail send --to bob@example.org --cc carl@example.org --subject "Holiday" --body "$pc/letter.txt" \
+  --attach "$phone/Pictures/holiday.jpg" --attach "$pc/new song.mp3"
+echo "the phone's outbox:"
+ls -l "$phone/Outbox"
+grep -E '^(To|Cc|Subject|Content-Type):' "$phone/Outbox/message-0001.eml"

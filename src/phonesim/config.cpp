@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 
 #include "platform/text.hpp"
 
@@ -120,6 +121,17 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
       }
       c.folderAttributes[kiv::Utf8ToU16(*folder)] = attr;
       if (readOnly) c.readOnlyFolders.insert(kiv::Utf8ToU16(*folder));
+    } else if (Is(n, "mail")) {
+      if (auto outbox = Attr(n, "outbox")) c.outbox = *outbox;
+      if (auto limits = Attr(n, "limits")) {
+        std::istringstream in(*limits);
+        for (auto& v : c.mailLimits) {
+          if (!(in >> v)) {
+            error = "<mail limits> needs 25 numbers";
+            return std::nullopt;
+          }
+        }
+      }
     } else if (Is(n, "fault")) {
       Fault f;
       auto kind = Attr(n, "kind").value_or("refuse");

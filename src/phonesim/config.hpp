@@ -1,6 +1,7 @@
 // Settings of the simulated phone, and their configuration file (XML, read with libxml2).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -60,6 +61,11 @@ struct Config {
   // (counted from 1 over packet requests); -1 never.
   int corruptAfterPackets = -1;
   int truncateAfterPackets = -1;
+  // E-mail: the 25 limits of the capability answer (docs/phonesim.md) and the folder that
+  // accepted messages are written to (empty: "Outbox" in the served folder).
+  std::array<uint32_t, 25> mailLimits = {20u << 20, 10, 16u << 20, 1u << 20, 100, 0, 0, 0, 0, 0, 10, 512, 10,
+                                         512, 10, 512, 10, 512, 1, 1024, 512, 128, 512, 0, 0};
+  std::string outbox;
 };
 
 // Reads a configuration file; nullopt with error set when it is unreadable or invalid.

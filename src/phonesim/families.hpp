@@ -3,6 +3,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "phonesim/phone.hpp"
 
@@ -14,5 +16,19 @@ std::optional<Packet> HandleFileCommands(Phone& phone, const Packet& request);
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request);
 // Playlists and the sound list with its tags.
 std::optional<Packet> HandleMediaCommands(Phone& phone, const Packet& request);
+
+// The Java installer: installing an application file (0x23).
+std::optional<Packet> HandleJavaCommands(Phone& phone, const Packet& request);
+// E-mail (packet class 0x26): capability, header, body and attachments; accepted messages
+// are written to the outbox folder as .eml files.
+std::optional<Packet> HandleEmailCommands(Phone& phone, const Packet& request);
+
+// One installed application, as the phone lists it.
+struct InstalledApp {
+  std::string name, version, vendor, file;  // file: the phone path it was installed from
+};
+// The list of installed applications, kept in this file at the top of the served folder.
+inline constexpr const char* kInstalledAppsFile = "installed-apps.txt";
+std::vector<InstalledApp> InstalledApps(const Phone& phone);
 
 }  // namespace phonesim

@@ -40,7 +40,8 @@ std::optional<Packet> Phone::Handle(const Packet& request) {
   Packet answer = Dispatch(request);
   if (!KeepsUsedBytes(request.code)) ForgetUsedBytes();
   if (answer.unanswered) return std::nullopt;
-  ApplyFaults(answer, request.code);
+  // Faults are set by command code of the file protocol; e-mail packets have codes of their own.
+  if (request.cls != kMailClass) ApplyFaults(answer, request.code);
   return answer;
 }
 
@@ -76,6 +77,7 @@ void Phone::ApplyFaults(Packet& answer, uint8_t code) {
 }
 
 Packet Phone::Dispatch(const Packet& request) {
+  if (auto answer = HandleEmailCommands(*this, request)) return std::move(*answer);
   switch (request.code) {
     case 0x01: return Handshake(request);
     case 0x02: return RootFolders(request);
@@ -84,6 +86,7 @@ Packet Phone::Dispatch(const Packet& request) {
   if (auto answer = HandleFileCommands(*this, request)) return std::move(*answer);
   if (auto answer = HandleTransferCommands(*this, request)) return std::move(*answer);
   if (auto answer = HandleMediaCommands(*this, request)) return std::move(*answer);
+  if (auto answer = HandleJavaCommands(*this, request)) return std::move(*answer);
   return Answer(request, 0x00);  // unknown command: failure result
 }
 

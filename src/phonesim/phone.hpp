@@ -16,6 +16,8 @@
 
 namespace phonesim {
 
+struct MailSession;  // phonesim/email.cpp
+
 struct Packet {
   uint8_t cls = 0;
   uint8_t code = 0;
@@ -29,6 +31,7 @@ struct MediaState;  // playlists and the sound list (media.cpp)
 
 inline constexpr uint8_t kClass = 0x20;
 inline constexpr uint8_t kRefusedCode = 0x72;
+inline constexpr uint8_t kMailClass = 0x26;
 
 class Phone {
  public:
@@ -43,6 +46,7 @@ class Phone {
     pendingXml.reset();
     heldFile.reset();
     media.reset();
+    mail.reset();
   }
   // 168 bytes: byte 0 = 1, model name at offset 1 (8-bit, NUL-terminated).
   std::array<uint8_t, 168> PhoneInfo() const;
@@ -95,6 +99,8 @@ class Phone {
   // other means are counted again.
   std::array<std::optional<uint64_t>, 2> usedBytes;
   void ForgetUsedBytes() { usedBytes = {}; }
+  // The e-mail message being received (header, body, attachments so far).
+  std::shared_ptr<MailSession> mail;
 
  private:
   Packet Dispatch(const Packet& request);

@@ -24,10 +24,13 @@ std::size_t FieldSize(char letter, const PackArg& arg) {
   std::size_t units = arg.text().size();
   if (IsShortText(letter)) return 3 + 2 * units;
   if (IsLongText(letter)) return 4 + 2 * units;
+  if (letter == 'u') return 2 + 2 * units;
   return 0;
 }
 
-bool IsPackLetter(char c) { return c == 'b' || c == 'w' || c == 'd' || IsShortText(c) || IsLongText(c); }
+bool IsPackLetter(char c) {
+  return c == 'b' || c == 'w' || c == 'd' || c == 'u' || IsShortText(c) || IsLongText(c);
+}
 
 void Put16(uint8_t* out, uint16_t v, ByteOrder order) {
   bool big = order == ByteOrder::kBig;
@@ -92,7 +95,9 @@ int Pack(std::vector<uint8_t>& body, std::size_t extraRoom, std::string_view for
     std::size_t units = text.size();
     // The length field wraps for over-long texts, as the field's width dictates.
     std::size_t length = CountsBytes(letter) ? 2 * units + 2 : units + 1;
-    if (IsShortText(letter)) {
+    if (letter == 'u') {
+      // no length field: the 0 unit ends the text
+    } else if (IsShortText(letter)) {
       *out++ = static_cast<uint8_t>(length);
     } else {
       Put16(out, static_cast<uint16_t>(length), order);

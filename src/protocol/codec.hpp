@@ -4,8 +4,8 @@
 // big-endian in the e-mail protocol: the byte order is a parameter of Pack and Unpack.
 // Pack letters: b w d (numbers, 1/2/4 bytes); p P s S (1-byte length) and
 // t T x X (2-byte length) texts, where lower case counts characters + 1 and upper case
-// counts bytes including the NUL; p P t T turn "\\" into "/". Unknown letters write
-// nothing and consume no argument.
+// counts bytes including the NUL; p P t T turn "\\" into "/"; u is a text without a length
+// field, ended by its 0 unit. Unknown letters write nothing and consume no argument.
 // Unpack letters: b w d (numbers), s (8-bit text up to its 0 byte), u (UTF-16 text up to
 // its 0 unit, converted to the locale's character set), m (raw bytes). Unknown letters read
 // nothing and consume no argument.

@@ -481,6 +481,51 @@ with tempfile.TemporaryDirectory() as top:
     r = kiv("resume", timeout=60)
     check("a killed put can be resumed", started and r.returncode == 0
           and read(long_target) == read(os.path.join(pc, "long.mp3")), (started, r.returncode, r.stderr))
+# ---- java and mail: their own sessions -------------------------------------------------------
+with tempfile.TemporaryDirectory() as top:
+    import email
+    import email.policy
+    import zipfile
+    phone, pc = os.path.join(top, "phone"), os.path.join(top, "pc")
+    os.makedirs(os.path.join(phone, "Java"))
+    os.makedirs(pc)
+    env = dict(os.environ, KIVMOD_WORKDIR=top)
+    env.pop("KIVMOD_SIM_CONFIG", None)
+
+    def kiv(*args):
+        return run("--link", "sim:" + phone, *args, env=env)
+
+    jar = os.path.join(pc, "snake.jar")
+    with zipfile.ZipFile(jar, "w") as z:
+        z.writestr("META-INF/MANIFEST.MF", "MIDlet-Name: Snake\nMIDlet-Version: 1.2\nMIDlet-Vendor: Kiv\n")
+    r = kiv("java", "install", jar)
+    check("java install names the application", r.returncode == 0 and "installed Snake 1.2" in r.stdout, r)
+    apps = read(os.path.join(phone, "installed-apps.txt")).decode()
+    check("the phone lists the installed application", apps.startswith("Snake\t1.2\tKiv\tJava/snake.jar"), apps)
+    write(os.path.join(pc, "bad.jar"), b"no zip")
+    r = kiv("java", "install", os.path.join(pc, "bad.jar"))
+    check("a refused install exits 5", r.returncode == 5 and "did not install" in r.stderr, r)
+    r = kiv("java", "rm", "missing.jar")
+    check("java rm of a missing file exits 7", r.returncode == 7, r)
+    r = kiv("java", "install")
+    check("java install without a file is a usage error", r.returncode == 2, r)
+
+    write(os.path.join(pc, "body.txt"), "Hello Bob\n".encode())
+    write(os.path.join(pc, "a", "one.bin"), os.urandom(2000))
+    write(os.path.join(pc, "b", "two.bin"), os.urandom(3333))
+    r = kiv("mail", "send", "--to", "bob@example.org", "--subject", "Grüße", "--body", os.path.join(pc, "body.txt"),
+            "--attach", os.path.join(pc, "a", "one.bin"), "--attach", os.path.join(pc, "b", "two.bin"))
+    check("mail send reports each part", r.returncode == 0 and r.stderr.count(": sent") == 3, r)
+    eml = os.path.join(phone, "Outbox", "message-0001.eml")
+    msg = email.message_from_bytes(read(eml), policy=email.policy.default) if os.path.exists(eml) else None
+    parts = list(msg.iter_attachments()) if msg else []
+    check("the outbox message parses back", msg is not None and msg["subject"] == "Grüße" and
+          [p.get_content() for p in parts] == [read(os.path.join(pc, "a", "one.bin")),
+                                               read(os.path.join(pc, "b", "two.bin"))], eml)
+    r = kiv("mail", "send", "--to", "bob@example.org", "--subject", "x", "--body", os.path.join(pc, "none.txt"))
+    check("an unreadable body is not sent", r.returncode == 5 and "body none.txt: failed" in r.stderr, r)
+    r = kiv("mail", "limits")
+    check("mail limits prints the header buffer", r.returncode == 0 and "header buffer: 23184 bytes" in r.stdout, r)
 
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)

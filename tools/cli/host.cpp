@@ -319,7 +319,10 @@ void InstallCancelHandler() {
       char wake = kWakeQuit;
       while (::read(g_cancelPipe[0], &wake, 1) < 0 && errno == EINTR) {
       }
-      if (wake == kWakeCancel) Kiv_TransferCancle();
+      if (wake == kWakeCancel) {
+        Kiv_TransferCancle();
+        Kiv_EmailTrans_SetCancel(1);
+      }
     });
   }
   struct sigaction action {};

@@ -10,6 +10,7 @@
 #include "commands.hpp"
 #include "host.hpp"
 #include "media.hpp"
+#include "java_mail.hpp"
 #include "tree.hpp"
 
 namespace {
@@ -42,6 +43,15 @@ constexpr char kUsage[] =
     "                             rename or delete a playlist\n"
     "  sounds [PATH]              the phone's sound files with performer, title, album, time,\n"
     "                             genre and path (PATH: only those below it)\n"
+    "  java install FILE [--folder PHONEDIR]\n"
+    "                             send a JAR (or JAD) into PHONEDIR (default Java) and install it\n"
+    "  java check FILE [--folder PHONEDIR]\n"
+    "                             how much of FILE the phone holds\n"
+    "  java rm NAME [--folder PHONEDIR]\n"
+    "                             delete an application file from the phone\n"
+    "  mail send --to ADDR [--cc ADDR] [--from ADDR] --subject TEXT --body FILE [--attach FILE]...\n"
+    "                             send an e-mail through the phone (--to, --cc, --attach repeat)\n"
+    "  mail limits                the phone's e-mail limits\n"
     "\n"
     "Options:\n"
     "  --link LINK     sim:FOLDER, serial:DEVICE or tcp:HOST:PORT (default: $KIVMOD_LINK)\n"
@@ -117,9 +127,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
-      if (command.empty())
+      if (command.empty()) {
         command = a;
-      else
+        // The Java installer and e-mail run sessions of their own, with options of their own.
+        if (command == "java" || command == "mail") {
+          std::vector<std::string> rest(argv + i + 1, argv + argc);
+          return command == "java" ? RunJava(rest, options.link) : RunMail(rest, options.link);
+        }
+      } else
         args.push_back(a);
       continue;
     }
