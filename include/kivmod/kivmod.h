@@ -269,6 +269,56 @@ KIV_API int32_t Kiv_RenamePhoneFile(const KivChar* oldPath, const KivChar* newPa
  * 1 created, 0 not. */
 KIV_API int32_t CreatePhoneDirectory(const KivChar* path, KivHwnd wnd);
 
+/* ---- Backup and restore ----------------------------------------------------------------- */
+
+/* wParam of KIV_MSG_PROGRESS after each whole file, lParam the running file count. */
+#define KIV_PROGRESS_BACKUP_FILE 900u   /* a file was written into the backup data file */
+#define KIV_PROGRESS_RESTORE_FILE 901u  /* a file was sent to the phone */
+/* Result of Kiv_BACKUPTOOL_Restore when a piece was answered with result byte 0x27. */
+#define KIV_RESTORE_PHONE_FULL 110
+
+/* Connects in backup mode: the cable set-up of Kiv_Connect (115200 baud, the window of
+   Kiv_InitalizeU) unless the link is up, then the phone-information step only (no root
+   folder read). 1 connected; 0 failed; -2 phone locked (both with report 0xCF, style 0x80,
+   to reportWnd, never 0x401); a failed handshake closes the link, no report. Returns 0 at
+   once, touching nothing, when hostText is not empty. */
+KIV_API int32_t Kiv_BACKUP_Connect(int32_t comPort, int32_t unused, const KivChar* hostText,
+                                   KivHwnd reportWnd, int32_t method);
+/* Kiv_BACKUP_Connect without the text. */
+KIV_API int32_t Kiv_BACKUP_ConnectU(int32_t comPort, int32_t unused, KivHwnd reportWnd, int32_t method);
+/* Walks the backup agent's directories and their file lists afresh; 1 listed, 0 the phone
+   offered no first directory. */
+KIV_API int32_t Kiv_BACKUP_Getlist(KivHwnd wnd);
+/* Collects the list afresh and writes every folder and file into the backup data file
+   backupFile (created or replaced) with formatVersion in its header. Piece progress and
+   KIV_PROGRESS_BACKUP_FILE go to wnd. 1 done; 0 failed or cancelled (the files written
+   completely are counted). */
+KIV_API int32_t Kiv_BACKUP_Backup(KivHwnd wnd, const KivChar* backupFile, int32_t formatVersion);
+/* Writes the backup agent's information document to documentPath (created or replaced):
+   UTF-8 with its byte order mark. 1 written, 0 not. */
+KIV_API int32_t Kiv_BACKUP_BackupInfo(int32_t unused1, int32_t unused2, int32_t unused3, int32_t unused4,
+                                      const KivChar* documentPath);
+/* Closes a backup-mode session (link closed when open, 500 ms pause, the manager
+   reinitialised with its window); always 1. */
+KIV_API int32_t Kiv_BACKUP_Disconnect(void);
+/* Files written completely by the last (or running) backup. */
+KIV_API int32_t Kiv_BACKUPTOOL_GetBackupfileCount(void);
+
+/* Switches the phone link into backup-tool mode; returns the link's own result. */
+KIV_API int32_t Kiv_BackupToolConfig(void);
+/* Prepares the phone for a restore; 1 prepared, 0 not (result byte 0x58 included). */
+KIV_API int32_t Kiv_BACKUPTOOL_InitPhone(int32_t unused);
+/* Has the phone check password; 1 accepted (answer code 0x41), 0 otherwise. */
+KIV_API int32_t Kiv_BACKUPTOOL_CheckPass(const KivChar* password);
+/* Restores backupFile (header version "1" whatever the caller passes) onto the phone: every
+   folder entry is created, every file entry sent unless the phone's file query says it holds
+   it. A rejected header shows its reason in the message box (Kiv_SetMessageBoxHandler).
+   Piece progress and KIV_PROGRESS_RESTORE_FILE go to wnd. 1 done; 0 failed or cancelled;
+   KIV_RESTORE_PHONE_FULL (110) the phone has no free space. */
+KIV_API int32_t Kiv_BACKUPTOOL_Restore(const KivChar* backupFile, KivHwnd wnd, int32_t unused);
+/* Files sent by the last (or running) restore. */
+KIV_API int32_t Kiv_BACKUPTOOL_GetRestorefileCount(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -119,6 +119,10 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
       }
       c.folderAttributes[kiv::Utf8ToU16(*folder)] = attr;
       if (readOnly) c.readOnlyFolders.insert(kiv::Utf8ToU16(*folder));
+    } else if (Is(n, "backup")) {
+      if (auto password = Attr(n, "password")) c.backupPassword = kiv::Utf8ToU16(*password);
+      for (xmlNode* d = n->children; d; d = d->next)
+        if (auto path = Is(d, "dir") ? Attr(d, "path") : std::nullopt) c.backupDirs.push_back(kiv::Utf8ToU16(*path));
     } else if (Is(n, "fault")) {
       Fault f;
       auto kind = Attr(n, "kind").value_or("refuse");

@@ -58,6 +58,10 @@ struct Config {
   // (counted from 1 over packet requests); -1 never.
   int corruptAfterPackets = -1;
   int truncateAfterPackets = -1;
+  // Backup agent: the directories it offers ("/"-separated, parents first; empty: every
+  // folder of the served tree) and the password a restore must give (unset: any).
+  std::vector<std::u16string> backupDirs;
+  std::optional<std::u16string> backupPassword;
 };
 
 // Reads a configuration file; nullopt with error set when it is unreadable or invalid.

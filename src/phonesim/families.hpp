@@ -12,5 +12,8 @@ namespace phonesim {
 std::optional<Packet> HandleFileCommands(Phone& phone, const Packet& request);
 // Uploads (phone to PC), downloads (PC to phone) and their resume.
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request);
+// The backup agent: its directories and their file lists, its information document, the
+// restore preparation and the password check (its transfers are the ordinary ones).
+std::optional<Packet> HandleBackupCommands(Phone& phone, const Packet& request);
 
 }  // namespace phonesim
