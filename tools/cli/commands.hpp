@@ -20,6 +20,7 @@ struct Options {
   bool restart = false;     // resume: --restart
   bool discard = false;     // resume: --discard
   Overwrite overwrite = Overwrite::Ask;  // --yes, --no-clobber
+  std::string password;     // restore: --password
 };
 
 struct Session {
