@@ -65,3 +65,16 @@ kiv df Music
 echo
 echo "== kivmod ls -l Music"
 kiv ls -l Music
+echo
+echo "== kivmod backup (the whole phone into one backup data file)"
+kiv backup build/demo-phone.kbk
+echo
+echo "== kivmod backup-info (read offline)"
+"$tool" backup-info build/demo-phone.kbk
+echo
+echo "== kivmod restore onto an empty phone"
+other=build/demo-phone-2
+rm -rf "$other"
+mkdir -p "$other"
+"$tool" --link "sim:$other" restore build/demo-phone.kbk
+diff -r "$phone" "$other" && echo "the restored phone holds the same tree"
