@@ -114,7 +114,8 @@ TEST_F(BackupTest, RoundTripInProcess) {
   FillPhone(phoneA, 50u << 20);
   fs::create_directories(phoneB);
   phonesim::Config config;
-  config.internal.total = 1ull << 30;
+  config.maxPacket = 4096;  // the file lists of phone A span several answers
+  for (int i = 0; i < 300; ++i) Put(phoneA / "Many" / ("file number " + std::to_string(i)), std::to_string(i));
   Attach(phoneA, config);
   ASSERT_EQ(Kiv_BACKUP_BackupInfo(0, 0, 0, 0, U(tmp.path / "agent.xml").c_str()), 1);
   std::ifstream info(tmp.path / "agent.xml", std::ios::binary);
@@ -122,9 +123,11 @@ TEST_F(BackupTest, RoundTripInProcess) {
   EXPECT_EQ(doc.rfind("\xEF\xBB\xBF<?xml", 0), 0u);
   EXPECT_NE(doc.find("<Model>KIVSIM 100</Model>"), std::string::npos);
   ASSERT_EQ(Backup(file), 1);
-  EXPECT_EQ(Kiv_BACKUPTOOL_GetBackupfileCount(), 5);
-  EXPECT_EQ(host.fileCounts, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Kiv_BACKUPTOOL_GetBackupfileCount(), 305);
+  EXPECT_EQ(host.fileCounts.size(), 305u);
+  EXPECT_EQ(host.fileCounts.back(), 305);
 
+  config.maxPacket = 32768;
   config.backupPassword = u"sesame";
   Attach(phoneB, config);
   EXPECT_EQ(Kiv_BackupToolConfig(), 1);
@@ -132,7 +135,7 @@ TEST_F(BackupTest, RoundTripInProcess) {
   EXPECT_EQ(Kiv_BACKUPTOOL_CheckPass(u"wrong"), 0);
   EXPECT_EQ(Kiv_BACKUPTOOL_CheckPass(u"sesame"), 1);
   ASSERT_EQ(Restore(file), 1);
-  EXPECT_EQ(Kiv_BACKUPTOOL_GetRestorefileCount(), 5);
+  EXPECT_EQ(Kiv_BACKUPTOOL_GetRestorefileCount(), 305);
   EXPECT_TRUE(Snapshot(phoneA) == Snapshot(phoneB));
   // A second restore finds every file whole on the phone, the empty one too, and sends none.
   ASSERT_EQ(Restore(file), 1);
@@ -156,17 +159,34 @@ TEST_F(BackupTest, RoundTripOverPseudoTerminal) {
   EXPECT_TRUE(Snapshot(phoneA) == Snapshot(phoneB));
 }
 
-// The link goes down after a chosen number of requests, or the host cancels at a chosen
-// piece: the call fails, a cut backup is refused by a restore, and a cut restore leaves only
-// whole files plus at most the one being sent.
-TEST_F(BackupTest, DroppedOrCancelled) {
+// The link goes down after a chosen number of requests, the phone refuses a request, the host
+// cancels at a chosen piece, the phone's packets leave no room for data or its memory is full:
+// the call fails truthfully, a cut backup is refused by a restore, and a cut restore leaves
+// only whole files plus at most the one being sent.
+TEST_F(BackupTest, FailuresMidway) {
   struct Case {
+    const char* what;
     bool backup;
-    int dropAfter;  // -1: no drop
-    int cancelAt;   // -1: no cancel
+    int dropAfter = -1;
+    int cancelAt = -1;
+    uint8_t refuse = 0;  // request code the phone refuses once
+    uint32_t maxPacket = 4096;
+    uint64_t total = 256ull << 20;
+    int expect = 0;
   };
-  const Case cases[] = {{true, 3, -1}, {true, 12, -1}, {true, 40, -1}, {true, -1, 5},
-                        {false, 4, -1}, {false, 20, -1}, {false, -1, 15}};
+  const Case cases[] = {
+      {"backup: drop in the walk", true, 3},
+      {"backup: drop in a file", true, 12},
+      {"backup: drop in the large file", true, 40},
+      {"backup: cancel in a file", true, -1, 5},
+      {"backup: file list refused", true, -1, -1, 0x14},
+      {"backup: next directory refused", true, -1, -1, 0x13},
+      {"restore: drop in the folders", false, 4},
+      {"restore: drop in a file", false, 20},
+      {"restore: cancel in a file", false, -1, 15},
+      {"restore: packets too small", false, -1, -1, 0, 40},
+      {"restore: phone full", false, -1, -1, 0, 4096, 200000, KIV_RESTORE_PHONE_FULL},
+  };
   FillPhone(phoneA, 300000);
   phonesim::Config small;
   small.maxPacket = 4096;
@@ -174,25 +194,27 @@ TEST_F(BackupTest, DroppedOrCancelled) {
   const fs::path whole = tmp.path / "whole.kbk";
   ASSERT_EQ(Backup(whole), 1);
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.backup ? "backup" : "restore") << " drop " << c.dropAfter << " cancel "
-                                    << c.cancelAt);
+    SCOPED_TRACE(c.what);
     fs::remove_all(phoneB);
     fs::create_directories(phoneB);
     phonesim::Config config = small;
     config.dropAfterPackets = c.dropAfter;
+    config.maxPacket = c.maxPacket;
+    config.internal.total = c.total;
+    if (c.refuse) config.faults.push_back({c.refuse, phonesim::Fault::Kind::Refuse, 0, 0, 1});
     host.pieces = 0;
     host.cancelAtPiece = c.cancelAt;
     host.boxes.clear();
     if (c.backup) {
       Attach(phoneA, config);
-      EXPECT_EQ(Backup(file), 0);
+      EXPECT_EQ(Backup(file), c.expect);
       host.cancelAtPiece = -1;
       Attach(phoneB, small);
       EXPECT_EQ(Restore(file), 0);
       EXPECT_TRUE(fs::is_empty(phoneB));
     } else {
       Attach(phoneB, config);
-      EXPECT_EQ(Restore(whole), 0);
+      EXPECT_EQ(Restore(whole), c.expect);
       int partial = 0;
       auto original = Snapshot(phoneA);
       for (const auto& [path, bytes] : Snapshot(phoneB)) {
