@@ -13,6 +13,8 @@ namespace {
 constexpr uintptr_t kProgressBackupFile = 900;
 constexpr uintptr_t kProgressRestoreFile = 901;
 constexpr char kRestoreVersion[] = "1";
+// More directories than any phone holds: a phone that never marks the last one.
+constexpr std::size_t kMaxDirectories = 1u << 20;
 
 // Closes a backup data file that the procedure still holds.
 void CloseIfOpen(int32_t& handle, int32_t flag) {
@@ -109,6 +111,10 @@ int CBackup::BACKUPTOOL_GetFileList(std::u16string folder) {
       return 1;
     }
     if (last || next.empty()) break;
+    if (m_BackupFolderList.size() >= kMaxDirectories) {
+      Trace("end CPhoneFileManager::BACKUPTOOL_GetFileList the phone offers no last directory\n");
+      return 0;
+    }
     folder = std::move(next);
   }
   Trace("end CPhoneFileManager::BACKUPTOOL_GetFileList\n");

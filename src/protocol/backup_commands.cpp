@@ -33,6 +33,7 @@ constexpr uint8_t kPassAccepted = 0x41;
 constexpr uint8_t kResultLast = 0x58;
 constexpr uint8_t kCodeLastPiece = 0xC6;
 constexpr std::size_t kFolderFilesText = 9;
+constexpr std::size_t kMaxListUnits = std::size_t{1} << 24;
 
 // Sets an answer wait for a scope and puts the previous one back on every way out.
 class WaitScope {
@@ -123,7 +124,11 @@ int CBackupToolCommands::BACKUPTOOL_GetFolderFiles(std::u16string_view folder, i
   // previous one, so a phone that never marks one ends when the link does.
   while (page == 1) {
     text += u':';
+    const std::size_t before = text.size();
     page = FolderFilesPage(kCmdFolderFilesNext, folder, text, nullptr);
+    // A page that is neither the last nor carries a name, or a list past any folder's size,
+    // is a phone that would keep the walk going for ever.
+    if (page == 1 && (text.size() == before || text.size() > kMaxListUnits)) page = 0;
   }
   if (page == 0) {
     Log("[BACKUPTOOL_GetFolderFiles()] the list failed");
@@ -202,6 +207,7 @@ int CBackupToolCommands::BACKUPTOOL_SubUpload(std::u16string_view folder, std::u
   Progress progress;
   progress.text = name;
   CGenPacket answer;
+  uint32_t written = 0;
   for (;;) {
     if (!session_.ReadAnswer(answer)) {
       if (session_.Error() != CM_RET_SUCCESS) Log("[BACKUPTOOL_SubUpload()] m_nError!=CM_RET_SUCCESS");
@@ -224,6 +230,11 @@ int CBackupToolCommands::BACKUPTOOL_SubUpload(std::u16string_view folder, std::u
       return 0;
     }
     std::span<const uint8_t> piece = reader.Rest();
+    // Pieces must continue the content where it stands and move it on (or end it).
+    if (offset != written || (piece.empty() && offset < total && answer.GetCode() != kCodeLastPiece)) {
+      Log("[BACKUPTOOL_SubUpload()] the piece does not continue the file");
+      return 0;
+    }
     if (FirstPieceFlag().load(std::memory_order_relaxed)) {
       BackupEntryRecord entry;
       std::u16string path = std::u16string(folder) + u'\\' + std::u16string(name);
@@ -241,6 +252,7 @@ int CBackupToolCommands::BACKUPTOOL_SubUpload(std::u16string_view folder, std::u
       return 0;
     }
     const uint64_t received = uint64_t{offset} + piece.size();
+    written = static_cast<uint32_t>(received);
     if (received >= total || answer.GetCode() == kCodeLastPiece) return 1;
     Pack(body_, 0, "psddd", {folder, name, total, static_cast<uint32_t>(received), third});
     if (!session_.SendRequest(kCmdUploadAck, body_)) return 0;
