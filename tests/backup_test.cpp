@@ -144,7 +144,7 @@ TEST_F(BackupTest, RoundTripInProcess) {
 }
 
 TEST_F(BackupTest, RoundTripOverPseudoTerminal) {
-  FillPhone(phoneA, 3u << 20);
+  FillPhone(phoneA, 50u << 20);
   fs::create_directories(phoneB);
   for (const fs::path& root : {phoneA, phoneB}) {
     kivtest::PhonesimProcess sim({"--pty", root.string()});
