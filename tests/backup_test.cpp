@@ -67,6 +67,7 @@ struct Host {
   }
   static intptr_t Proc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     auto* self = static_cast<Host*>(user);
+    if (msg == KIV_MSG_REPORT) self->reports.push_back(wParam);
     if (msg != KIV_MSG_PROGRESS) return 0;
     if (wParam == KIV_PROGRESS_BACKUP_FILE || wParam == KIV_PROGRESS_RESTORE_FILE) {
       self->fileCounts.push_back(static_cast<int>(lParam));
@@ -81,6 +82,7 @@ struct Host {
   KivHwnd wnd;
   std::vector<int> fileCounts;
   std::vector<std::string> boxes;
+  std::vector<uintptr_t> reports;
   int pieces = 0;
   int cancelAtPiece = -1;
 };
@@ -157,6 +159,20 @@ TEST_F(BackupTest, RoundTripOverPseudoTerminal) {
   }
   ::unsetenv("KIVMOD_LINK");
   EXPECT_TRUE(Snapshot(phoneA) == Snapshot(phoneB));
+}
+
+TEST_F(BackupTest, ConnectResults) {
+  fs::create_directories(phoneA);
+  phonesim::Config locked;
+  locked.locked = true;
+  auto phone = std::make_shared<phonesim::Phone>(phoneA, locked);
+  kiv::InstallLink(std::make_shared<kivtest::SimLink>(phone));
+  Kiv_InitalizeU(host.wnd);
+  EXPECT_EQ(Kiv_BACKUP_Connect(1, 0, u"text", host.wnd, 1), 0);
+  EXPECT_TRUE(host.reports.empty());  // the text alone refuses, the phone is not asked
+  EXPECT_EQ(Kiv_BACKUP_ConnectU(1, 0, host.wnd, 1), -2);
+  EXPECT_EQ(host.reports, std::vector<uintptr_t>{0xCF});
+  EXPECT_EQ(Kiv_BACKUP_Getlist(host.wnd), 0);
 }
 
 // The link goes down after a chosen number of requests, the phone refuses a request, the host
