@@ -27,6 +27,7 @@ constexpr std::size_t kEntrySize = 1546;
 constexpr std::size_t kTrailerSize = 40;
 constexpr char kTag[] = "MORVIK_BACKUP_TOOL_CONTENTS";
 constexpr uint32_t kKindFolder = 0x10;
+constexpr int32_t kCableMethod = 1;
 
 struct BackupEntry {
   bool folder = false;
@@ -255,7 +256,7 @@ int BackupConnect(KivHwnd wnd, const LinkOptions& link) {
     return kExitUsage;
   }
   Kiv_InitalizeU(wnd);
-  const int32_t result = Kiv_BACKUP_ConnectU(link.port, 0, wnd, 0);
+  const int32_t result = Kiv_BACKUP_ConnectU(link.port, 0, wnd, kCableMethod);
   if (result == 1) return kExitOk;
   if (result == -2) {
     Complain("the phone is locked; unlock it and try again");
@@ -270,8 +271,10 @@ int BackupConnect(KivHwnd wnd, const LinkOptions& link) {
 std::vector<BackupEntry> PhoneFiles(const Options& options) {
   std::vector<BackupEntry> files;
   Host host;
-  host.holdReports = true;
-  if (Connect(host, options.link) != kExitOk) return files;
+  host.holdReports = true;  // a phone that cannot be listed only leaves the totals unknown
+  if (!options.link.link.empty()) setenv("KIVMOD_LINK", options.link.link.c_str(), 1);
+  Kiv_InitalizeU(host.Window());
+  if (options.link.bluetooth || !Kiv_Connect(options.link.port, 0, host.Window(), kCableMethod)) return files;
   Tree tree(host.Window());
   std::function<void(const std::string&)> walk = [&](const std::string& folder) {
     Listing l = tree.List(folder);
@@ -284,7 +287,7 @@ std::vector<BackupEntry> PhoneFiles(const Options& options) {
   std::sort(top.folders.begin(), top.folders.end(), [](auto& a, auto& b) { return Utf16(a.name) < Utf16(b.name); });
   for (const auto& f : top.folders)
     if (tree.OpenTopOf(f.path)) walk(f.path);
-  Disconnect(options.link);
+  Kiv_Disconnect();
   return files;
 }
 
