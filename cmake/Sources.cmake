@@ -22,6 +22,7 @@ set(KIVMOD_SOURCES
   src/link/plugged_link.cpp
   src/link/stream_channel.cpp
   # protocol
+  src/protocol/backup_commands.cpp
   src/protocol/codec.cpp
   src/protocol/download.cpp
   src/protocol/file_commands.cpp
@@ -37,6 +38,7 @@ set(KIVMOD_SOURCES
   src/xml/xml_file_list.cpp
   src/xml/xml_parser.cpp
   # phonesim
+  src/phonesim/backup.cpp
   src/phonesim/config.cpp
   src/phonesim/email.cpp
   src/phonesim/files.cpp
@@ -59,11 +61,14 @@ set(KIVMOD_SOURCES
   src/filemanager/send_files.cpp
   # media
   src/media/sound_library.cpp
+  # backup
+  src/backup/backup.cpp
   # java
   src/java/java_installer.cpp
   # email
   src/email/email_transfer.cpp
   # boundary
+  src/boundary/exports_backup.cpp
   src/boundary/exports_collections.cpp
   src/boundary/exports_email.cpp
   src/boundary/exports_files.cpp

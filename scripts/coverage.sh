@@ -18,7 +18,8 @@ cmake --build build/cov -j2
 find build/cov -name '*.gcda' -delete
 ctest --test-dir build/cov -j2 --timeout 300 --output-on-failure
 if [[ "${1:-}" == "--summary" ]]; then
-  gcovr -r . --filter 'src/' --object-directory build/cov --print-summary -o /dev/null 2> /dev/null
+  # gcovr replaces its output file: the full report goes to a file of the build, never to /dev/null.
+  gcovr -r . --filter 'src/' --object-directory build/cov --print-summary -o build/cov/coverage.txt 2> /dev/null
 else
   gcovr -r . --filter 'src/' --object-directory build/cov --print-summary --txt - 2> /dev/null
 fi

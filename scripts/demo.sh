@@ -117,3 +117,18 @@ kiv mail send --to bob@example.org --cc carl@example.org --subject "Holiday" --b
 echo "the phone's outbox:"
 ls -l "$phone/Outbox"
 grep -E '^(To|Cc|Subject|Content-Type):' "$phone/Outbox/message-0001.eml"
+
+echo
+echo
+echo "== kivmod backup (the whole phone into one backup data file)"
+kiv backup build/demo-phone.kbk
+echo
+echo "== kivmod backup-info (read offline)"
+"$tool" backup-info build/demo-phone.kbk
+echo
+echo "== kivmod restore onto an empty phone"
+other=build/demo-phone-2
+rm -rf "$other"
+mkdir -p "$other"
+"$tool" --link "sim:$other" restore build/demo-phone.kbk
+diff -r "$phone" "$other" && echo "the restored phone holds the same tree"

@@ -68,14 +68,29 @@ bool DecodeTrailer(const uint8_t* b, Trailer& t) {
   return t.state == kStateComplete;
 }
 
+// A phone path that stays inside the phone's folders: not absolute, no drive colon, no "."
+// or ".." component ("\\" and "/" both separate).
+bool PathStaysInside(std::u16string_view path) {
+  if (!path.empty() && (path.front() == u'\\' || path.front() == u'/')) return false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] == u':') return false;
+    if (i < path.size() && path[i] != u'\\' && path[i] != u'/') continue;
+    std::u16string_view part = path.substr(start, i - start);
+    if (part == u"." || part == u"..") return false;
+    start = i + 1;
+  }
+  return true;
+}
+
 // A record that a reader can take: known kind, no content for a folder, and a path that
-// ends inside the record.
+// ends inside the record and stays inside the phone's folders.
 bool RecordWellFormed(const BackupEntryRecord& r) {
   if (r.Kind() != kBackupKindFile && r.Kind() != kBackupKindFolder) return false;
   if (r.Kind() == kBackupKindFolder && r.Length() != 0) return false;
   for (std::size_t i = 0; i < kBackupEntryPathUnits; ++i) {
     const uint8_t* p = r.bytes.data() + kBackupEntryPathOffset + 2 * i;
-    if (p[0] == 0 && p[1] == 0) return true;
+    if (p[0] == 0 && p[1] == 0) return PathStaysInside(r.Path());
   }
   return false;
 }

@@ -132,6 +132,10 @@ std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
           }
         }
       }
+    } else if (Is(n, "backup")) {
+      if (auto password = Attr(n, "password")) c.backupPassword = kiv::Utf8ToU16(*password);
+      for (xmlNode* d = n->children; d; d = d->next)
+        if (auto path = Is(d, "dir") ? Attr(d, "path") : std::nullopt) c.backupDirs.push_back(kiv::Utf8ToU16(*path));
     } else if (Is(n, "fault")) {
       Fault f;
       auto kind = Attr(n, "kind").value_or("refuse");

@@ -66,6 +66,10 @@ struct Config {
   std::array<uint32_t, 25> mailLimits = {20u << 20, 10, 16u << 20, 1u << 20, 100, 0, 0, 0, 0, 0, 10, 512, 10,
                                          512, 10, 512, 10, 512, 1, 1024, 512, 128, 512, 0, 0};
   std::string outbox;
+  // Backup agent: the directories it offers ("/"-separated, parents first; empty: every
+  // folder of the served tree) and the password a restore must give (unset: any).
+  std::vector<std::u16string> backupDirs;
+  std::optional<std::u16string> backupPassword;
 };
 
 // Reads a configuration file; nullopt with error set when it is unreadable or invalid.

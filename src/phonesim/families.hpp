@@ -30,5 +30,8 @@ struct InstalledApp {
 // The list of installed applications, kept in this file at the top of the served folder.
 inline constexpr const char* kInstalledAppsFile = "installed-apps.txt";
 std::vector<InstalledApp> InstalledApps(const Phone& phone);
+// The backup agent: its directories and their file lists, its information document, the
+// restore preparation and the password check (its transfers are the ordinary ones).
+std::optional<Packet> HandleBackupCommands(Phone& phone, const Packet& request);
 
 }  // namespace phonesim

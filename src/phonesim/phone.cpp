@@ -78,6 +78,7 @@ void Phone::ApplyFaults(Packet& answer, uint8_t code) {
 
 Packet Phone::Dispatch(const Packet& request) {
   if (auto answer = HandleEmailCommands(*this, request)) return std::move(*answer);
+  if (auto answer = HandleBackupCommands(*this, request)) return std::move(*answer);
   switch (request.code) {
     case 0x01: return Handshake(request);
     case 0x02: return RootFolders(request);

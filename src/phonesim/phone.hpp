@@ -44,6 +44,7 @@ class Phone {
     linkUp_ = false;
     pendingList.reset();
     pendingXml.reset();
+    pendingBackupList.reset();
     heldFile.reset();
     media.reset();
     mail.reset();
@@ -76,6 +77,10 @@ class Phone {
   };
   std::optional<PendingListing> pendingList;  // folder list pages (0x03)
   std::optional<PendingListing> pendingXml;   // XML listing pieces (0x21)
+  std::optional<PendingListing> pendingBackupList;  // backup agent's folder file lists
+  // The backup agent's directory walk: the directories it offers and the next to hand out.
+  std::vector<std::u16string> backupDirs;
+  std::size_t backupNext = 0;
 
   // The file that the last transfer piece read or wrote, kept open for the next piece of the
   // same transfer, as a phone keeps a file open while it is being copied. Only the very next

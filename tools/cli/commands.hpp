@@ -21,6 +21,7 @@ struct Options {
   bool discard = false;     // resume: --discard
   bool replace = false;     // playlist put: --replace
   Overwrite overwrite = Overwrite::Ask;  // --yes, --no-clobber
+  std::string password;     // restore: --password
 };
 
 struct Session {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "backup.hpp"
 #include "commands.hpp"
 #include "host.hpp"
 #include "media.hpp"
@@ -52,13 +53,19 @@ constexpr char kUsage[] =
     "  mail send --to ADDR [--cc ADDR] [--from ADDR] --subject TEXT --body FILE [--attach FILE]...\n"
     "                             send an e-mail through the phone (--to, --cc, --attach repeat)\n"
     "  mail limits                the phone's e-mail limits\n"
+    "  backup FILE                back the phone up into the backup data file FILE\n"
+    "  restore [--password TEXT] FILE\n"
+    "                             put a backup data file back onto the phone (asks for the\n"
+    "                             phone's password at a terminal when it wants one)\n"
+    "  backup-info FILE           what a backup data file holds, and whether it is usable\n"
     "\n"
     "Options:\n"
     "  --link LINK     sim:FOLDER, serial:DEVICE or tcp:HOST:PORT (default: $KIVMOD_LINK)\n"
     "  --port N        COM port number of a cable connection (default 1)\n"
     "  --bt ADDR       connect over Bluetooth to aa:bb:cc:dd:ee:ff\n"
     "  --spp           with --bt: use the serial port profile\n"
-    "  --json          machine-readable output (info, ls, df, playlist ls/show, sounds)\n"
+    "  --json          machine-readable output (info, ls, df, playlist ls/show, sounds, backup,\n"
+    "                  restore, backup-info)\n"
     "  -y, --yes       replace files on the phone without asking\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
@@ -96,6 +103,9 @@ const std::vector<CommandRule>& Rules() {
       {"resume", 0, 0, {"--restart", "--discard"}},
       {"playlist", 1, 3, {"--json", "--replace"}},
       {"sounds", 0, 1, {"--json"}},
+      {"backup", 1, 1, {"--json"}},
+      {"restore", 1, 1, {"--json", "--password"}},
+      {"backup-info", 1, 1, {"--json"}},
   };
   return rules;
 }
@@ -160,6 +170,9 @@ int main(int argc, char** argv) {
       if (!ParseBluetoothAddress(btAddress, options.link.address))
         return Usage("not a Bluetooth address: " + btAddress + " (aa:bb:cc:dd:ee:ff)");
       options.link.bluetooth = true;
+    } else if (is(a, "--password")) {
+      if (!value(i, "--password", options.password)) return Usage("--password needs a value");
+      given.push_back("--password");
     } else if (a == "--spp") {
       options.link.spp = true;
     } else if (a == "--json") {
@@ -221,10 +234,17 @@ int main(int argc, char** argv) {
   if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR");
   if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
   if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
+  int result = kExitOk;
 
   CancelHandlerScope cancelHandler;
+  if (command == "backup-info") return BackupInfoCommand(options, args[0]);
+  if (command == "backup" || command == "restore") {
+    result = command == "backup" ? BackupCommand(options, args[0]) : RestoreCommand(options, args[0]);
+    if (result == kExitCancelled) Complain("cancelled");
+    return result;
+  }
   Host host;
-  int result = Connect(host, options.link);
+  result = Connect(host, options.link);
   if (result != kExitOk) return result;
   Tree tree(host.Window());
   Session session{host, tree, options};
