@@ -119,36 +119,23 @@ TEST(FrameEncode, PacketFieldsAndBodyLimit) {
 }
 
 TEST(FrameDecode, RoundTripsEveryKindAndSize) {
-  struct Case {
-    FrameKind kind;
-    bool answer;
-    std::size_t size;
+  const std::tuple<FrameKind, bool, std::size_t> cases[] = {
+      {FrameKind::kPacket, false, 0},     {FrameKind::kPacket, true, 1},      {FrameKind::kPacket, true, 32768},
+      {FrameKind::kPacket, false, 65535}, {FrameKind::kConnect, false, 7},    {FrameKind::kConnect, true, 1},
+      {FrameKind::kPhoneInfo, true, 168}, {FrameKind::kPhoneInfo, false, 0},  {FrameKind::kBackupTool, true, 4},
+      {FrameKind::kDisconnect, false, 0}, {FrameKind::kConnect, false, kiv::kMaxControlBody},
   };
-  const Case cases[] = {
-      {FrameKind::kPacket, false, 0},       {FrameKind::kPacket, true, 1},
-      {FrameKind::kPacket, true, 32768},    {FrameKind::kPacket, false, 65535},
-      {FrameKind::kConnect, false, 7},      {FrameKind::kConnect, true, 1},
-      {FrameKind::kPhoneInfo, true, 168},   {FrameKind::kPhoneInfo, false, 0},
-      {FrameKind::kBackupTool, true, 4},    {FrameKind::kDisconnect, false, 0},
-      {FrameKind::kConnect, false, kiv::kMaxControlBody},
-  };
-  for (const auto& c : cases) {
-    Bytes body(c.size);
+  for (const auto& [kind, answer, size] : cases) {
+    Bytes body(size);
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 7 + 0xA5);  // marker bytes inside
-    FrameHeader header{0x20, 0x72, 2, 0x99, 0xBEEF};
     FrameDecoder decoder;
-    auto frames = DecodeAll(decoder, Encode(c.kind, c.answer, header, body));
-    ASSERT_EQ(frames.size(), 1u) << static_cast<int>(c.kind) << " " << c.size;
-    EXPECT_EQ(frames[0].kind, c.kind);
-    EXPECT_EQ(frames[0].answer, c.answer);
-    EXPECT_EQ(frames[0].header.cls, 0x20);
-    EXPECT_EQ(frames[0].header.code, 0x72);
-    EXPECT_EQ(frames[0].header.flag, 2);
-    EXPECT_EQ(frames[0].header.seq, 0x99);
-    EXPECT_EQ(frames[0].header.reserved, 0xBEEF);
+    auto frames = DecodeAll(decoder, Encode(kind, answer, {0x20, 0x72, 2, 0x99, 0xBEEF}, body));
+    ASSERT_EQ(frames.size(), 1u) << static_cast<int>(kind) << " " << size;
+    const auto& h = frames[0].header;
+    EXPECT_EQ(std::make_tuple(frames[0].kind, frames[0].answer, h.cls, h.code, h.flag, h.seq, h.reserved),
+              std::make_tuple(kind, answer, uint8_t{0x20}, uint8_t{0x72}, uint8_t{2}, uint8_t{0x99}, uint16_t{0xBEEF}));
     EXPECT_EQ(frames[0].body, body);
-    EXPECT_EQ(decoder.SkippedBytes(), 0u);
-    EXPECT_EQ(decoder.Buffered(), 0u);
+    EXPECT_EQ(decoder.SkippedBytes() + decoder.Buffered(), 0u);
   }
 }
 
@@ -172,11 +159,7 @@ TEST(FrameDecode, RecoversFromDamage) {
     change(f);
     return f;
   };
-  struct Case {
-    const char* name;
-    Bytes stream;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, Bytes> cases[] = {
       {"garbage before", Concat({Hex("00 11 A5 A5 5A 5A 22 A5"), good})},
       {"false marker with a plausible header",
        Concat({Hex("A5 5A 01 20 11 01 06 00 00 28 00 00 00"), good})},
@@ -190,13 +173,13 @@ TEST(FrameDecode, RecoversFromDamage) {
       {"unknown kind", Concat({damaged([](Bytes& f) { f[2] = 0x09; }), good})},
       {"truncated frame", Concat({damaged([](Bytes& f) { f.resize(30); }), good})},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, stream] : cases) {
     FrameDecoder decoder;
-    auto frames = DecodeAll(decoder, c.stream);
-    ASSERT_EQ(Seqs(frames), std::vector<uint8_t>{7}) << c.name;
-    EXPECT_EQ(frames[0].body, Bytes(40, 0x33)) << c.name;
-    EXPECT_EQ(decoder.Buffered(), 0u) << c.name;
-    EXPECT_GT(decoder.SkippedBytes(), 0u) << c.name;
+    auto frames = DecodeAll(decoder, stream);
+    ASSERT_EQ(Seqs(frames), std::vector<uint8_t>{7}) << name;
+    EXPECT_EQ(frames[0].body, Bytes(40, 0x33)) << name;
+    EXPECT_EQ(decoder.Buffered(), 0u) << name;
+    EXPECT_GT(decoder.SkippedBytes(), 0u) << name;
   }
 }
 
