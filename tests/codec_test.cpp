@@ -69,8 +69,8 @@ TEST(Codec, UnpackReadsEveryLetterAndNeverPastTheBody) {
   EXPECT_EQ(Unpack(Bytes{0x41, 0, 0xE9, 0, 0x2D, 0x4E, 0, 0}, "u", {&u}), 8);
   EXPECT_EQ(u, "A??");
 
-  Bytes longText((kMaxUnpackTextUnits + 1) * 2, 'a');
-  longText.insert(longText.end(), {0, 0});
+  Bytes longText((kMaxUnpackTextUnits + 2) * 2, 'a');  // one unit too many, then the terminator
+  longText.back() = longText[longText.size() - 2] = 0;
   EXPECT_EQ(Unpack(longText, "u", {&u}), -1);
   EXPECT_EQ(Unpack(Bytes{1, 2, 3}, "d", {&d}), -1);
   EXPECT_EQ(Unpack(Bytes{1}, "w", {&w}), -1);
