@@ -193,7 +193,8 @@ class Rename : public FileOps {
   }
 };
 
-TEST_F(Rename, ChecksRefuseBeforeAnyRequest) {
+// Checks refuse before any request; the phone's failures choose their report.
+TEST_F(Rename, ChecksAndPhoneFailuresWithTheirReports) {
   const std::u16string longFolder = u"Music\\" + std::u16string(200, u'f');
   AddFolder(longFolder);
   AddFile(longFolder, u"a.mp3");
@@ -202,6 +203,7 @@ TEST_F(Rename, ChecksRefuseBeforeAnyRequest) {
     std::u16string from, to;
     int folder;
     std::vector<Report> reports;
+    std::optional<Bytes> answer = {};  // the phone's answer to the one request (empty: refused)
   };
   const Case cases[] = {
       {"name over the file-name limit", u"Music\\Sub\\a.mp3", std::u16string(61, u'n') + u".mp3", 0, {}},
@@ -209,75 +211,29 @@ TEST_F(Rename, ChecksRefuseBeforeAnyRequest) {
       {"unknown folder", u"Music\\Nowhere\\a.mp3", u"b.mp3", 0, {}},
       {"folder not writable", u"Music\\ReadOnly\\b.mp3", u"c.mp3", 0, {{0xB3, 1, u"Music\\ReadOnly"}}},
       {"type may not change its extension", u"Pictures\\Any\\game.jar", u"game.mp3", 0, {{0xC4, 1, u"jar"}}},
-      {"folder refuses the new extension", u"Music\\Sub\\p.jpg", u"p.txt", 0, {{0xB7, 8, u"txt"}}},
       {"name over the folder-name limit", u"Music\\Sub", std::u16string(33, u'n'), 1, {}},
       {"folder not renamable", u"Music\\Fixed", u"Other", 1, {}},
       {"unknown folder", u"Music\\Nowhere", u"Other", 1, {}},
       {"folder in a folder not writable", u"Music\\ReadOnly", u"Other", 1, {{0xB3, 1, u"Music\\ReadOnly"}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Reset();
-    EXPECT_EQ(Run(c.from, c.to, c.folder), 0);
-    EXPECT_EQ(window.Reports(), c.reports);
-    EXPECT_TRUE(phone.sent.empty());
-  }
-  // The folder of a refused extension is named in text2.
-  EXPECT_EQ(window.seen.size(), 1u);
-  Reset();
-  Run(u"Music\\Sub\\p.jpg", u"p.txt");
-  EXPECT_EQ(window.seen.at(0).text2, u"Music\\Sub");
-}
-
-TEST_F(Rename, FileRenameSendsOneRequestAndRenamesTheRecord) {
-  struct Case {
-    std::u16string from, to, name;
-  };
-  const Case cases[] = {
-      {u"Music\\Sub\\a.mp3", u"Elsewhere\\b.mp3", u"b.mp3"},    // only the last component counts
-      {u"Pictures\\Any\\game.jar", u"other.JAR", u"other.JAR"},  // same extension, letter case aside
-      {u"Pictures\\Any\\note.txt", u"note.mp3", u"note.mp3"},    // txt has rule word 3
-      {u"Music\\Sub\\p.jpg", u"p.mp3", u"p.mp3"},                // jpg has bit 0x1; the folder takes mp3
-  };
-  for (const Case& c : cases) {
-    Reset();
-    phone.Answer({0x01});
-    ASSERT_EQ(Run(c.from, c.to), 1);
-    const std::u16string folder = kiv::PathRemoveFileSpec(c.from);
-    std::u16string wire = folder;
-    std::replace(wire.begin(), wire.end(), u'\\', u'/');
-    EXPECT_EQ(phone.Codes(), std::vector<uint8_t>{0x0A});
-    EXPECT_THAT(Texts(phone.sent[0].body), ElementsAre(wire, kiv::PathFileName(c.from), c.name));
-    EXPECT_FALSE(HasFile(folder, kiv::PathFileName(c.from)));
-    EXPECT_TRUE(HasFile(folder, c.name));
-    EXPECT_TRUE(window.seen.empty());
-  }
-}
-
-TEST_F(Rename, PhoneFailuresChooseTheirReport) {
-  struct Case {
-    const char* what;
-    int folder;
-    Bytes answer;
-    int cls, code;
-    std::vector<Report> reports;
-  };
-  const Case cases[] = {
-      {"file, phone busy", 0, {0x53}, 0x20, -1, {{0xAB, 0x80, u""}}},
-      {"file, other result", 0, {0x27}, 0x20, -1, {{0xC5, 1, u"a.mp3"}}},
-      {"file, refused", 0, {}, 0, 0x72, {}},
-      {"folder, phone busy", 1, {0x53}, 0x20, -1, {{0xAB, 0x80, u""}}},
-      {"folder, other result", 1, {0x27}, 0x20, -1, {{0xC5, 1, u"Music\\Sub"}}},
+      {"file, phone busy", u"Music\\Sub\\a.mp3", u"b.mp3", 0, {{0xAB, 0x80, u""}}, Bytes{0x53}},
+      {"file, other result", u"Music\\Sub\\a.mp3", u"b.mp3", 0, {{0xC5, 1, u"a.mp3"}}, Bytes{0x27}},
+      {"file, refused", u"Music\\Sub\\a.mp3", u"b.mp3", 0, {}, Bytes{}},
+      {"folder, phone busy", u"Music\\Sub", u"New", 1, {{0xAB, 0x80, u""}}, Bytes{0x53}},
+      {"folder, other result", u"Music\\Sub", u"New", 1, {{0xC5, 1, u"Music\\Sub"}}, Bytes{0x27}},
+      {"folder refuses the new extension", u"Music\\Sub\\p.jpg", u"p.txt", 0, {{0xB7, 8, u"txt"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
     manager().m_PFileMan.m_bRefused = 0;
-    phone.Answer(c.answer, c.cls, c.code);
-    EXPECT_EQ(c.folder ? Run(u"Music\\Sub", u"New", 1) : Run(u"Music\\Sub\\a.mp3", u"b.mp3"), 0);
+    if (c.answer) c.answer->empty() ? phone.Answer({}, 0, 0x72) : phone.Answer(*c.answer);
+    EXPECT_EQ(Run(c.from, c.to, c.folder), 0);
     EXPECT_EQ(window.Reports(), c.reports);
+    EXPECT_EQ(phone.sent.size(), c.answer ? 1u : 0u);
     EXPECT_TRUE(HasFile(u"Music\\Sub", u"a.mp3"));
   }
+  // The folder of a refused extension is named in text2.
+  EXPECT_EQ(window.seen.at(0).text2, u"Music\\Sub");
 }
 
 TEST_F(Rename, FolderRenameMovesEverythingBelowAndNothingBeside) {
