@@ -506,7 +506,7 @@ TEST_F(Tree, HostAddedRecordsAndTheirCopies) {
 
 // Folder and name compare without letter case, also beyond ASCII; the separator between
 // them cannot be faked by a name. (The tree's other questions are asked by the operations.)
-TEST_F(Tree, LookupsIgnoreCaseButNotTheSeparator) {
+TEST_F(Tree, LookupsAndPresence) {
   m().m_FolderInfos.emplace_back(nullptr, 0x3, u"Bilder\u00C4", 8);
   Kiv_AddFileInfos(u"Music", u"a.mp3", 5, 0, 0, 0, 0, 0);
   Kiv_AddFileInfos(u"Music\\x", u"a.mp3", 6, 0, 0, 0, 0, 0);
@@ -516,6 +516,14 @@ TEST_F(Tree, LookupsIgnoreCaseButNotTheSeparator) {
   EXPECT_EQ(m().FindFile(u"Music", u"x\\a.mp3"), nullptr);
   EXPECT_NE(m().FindFolder(u"bilder\u00E4"), nullptr);
   EXPECT_EQ(m().FindFolder(u"Musi"), nullptr);
+
+  // A listed folder is on the PC when its files are, and with subfolders when theirs are.
+  for (auto& f : m().m_FileInfos) f.m_nLocalSize = f.m_nSize;
+  m().FindFolder(u"Music")->m_bListed = m().FindFolder(u"Bilder\u00C4")->m_bListed = 1;
+  m().m_FolderInfos.emplace_back(nullptr, 0x3, u"Music\\x", 8);  // not listed
+  EXPECT_EQ(m().IsFullyPresent(u"Music", false), 1);
+  EXPECT_EQ(m().IsFullyPresent(u"Music", true), 0);
+  EXPECT_EQ(m().IsFullyPresent(u"Bilder\u00C4", true), 1);
 }
 
 }  // namespace
