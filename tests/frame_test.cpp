@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <random>
 #include <string>
 #include <string_view>
@@ -12,32 +13,34 @@ namespace {
 
 using kiv::Frame;
 using kiv::FrameDecoder;
+using kiv::FrameHeader;
 using kiv::FrameKind;
 using Bytes = std::vector<uint8_t>;
 
 Bytes Hex(std::string_view text) {
   Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2)
-    if (text[i] != ' ') out.push_back(static_cast<uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+    i += 2;
+  }
   return out;
 }
 
 std::span<const uint8_t> Text(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
-Bytes Encode(FrameKind kind, bool answer, kiv::FrameHeader header, std::span<const uint8_t> body) {
+Bytes Encode(FrameKind kind, bool answer, FrameHeader header, std::span<const uint8_t> body) {
   Bytes out;
   EXPECT_TRUE(kiv::EncodeFrame(kind, answer, header, body, out));
   return out;
 }
 
 Bytes Packet(uint8_t seq, std::size_t bodySize, uint8_t fill = 0x33) {
-  return Encode(FrameKind::kPacket, true, {0x20, 0x11, 1, seq, 0}, Bytes(bodySize, fill));
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
+  Bytes body(bodySize, fill);
+  return Encode(FrameKind::kPacket, true, {0x20, 0x11, 1, seq, 0}, body);
 }
 
 std::vector<Frame> DecodeAll(FrameDecoder& decoder, std::span<const uint8_t> bytes) {
@@ -53,7 +56,13 @@ std::vector<uint8_t> Seqs(const std::vector<Frame>& frames) {
   return seqs;
 }
 
-TEST(FrameCrc, CheckValuesAndFastPathAtEveryLengthAndAlignment) {
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+TEST(FrameCrc, CheckValues) {
   EXPECT_EQ(kiv::Crc32c(Text("123456789")), 0xE3069283u);
   EXPECT_EQ(kiv::Crc32cTable(Text("123456789")), 0xE3069283u);
   EXPECT_EQ(kiv::Crc16Ccitt(Text("123456789")), 0x29B1);
@@ -61,69 +70,80 @@ TEST(FrameCrc, CheckValuesAndFastPathAtEveryLengthAndAlignment) {
   // Continuing over a split gives the whole-buffer value.
   EXPECT_EQ(kiv::Crc32c(Text("56789"), kiv::Crc32c(Text("1234"))), 0xE3069283u);
   EXPECT_EQ(kiv::Crc16Ccitt(Text("56789"), kiv::Crc16Ccitt(Text("1234"))), 0x29B1);
+}
+
+TEST(FrameCrc, FastPathMatchesTablesAtEveryLengthAndAlignment) {
   Bytes data(300);
   std::mt19937 rng(7);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (std::size_t offset = 0; offset < 8; ++offset)
+  for (std::size_t offset = 0; offset < 8; ++offset) {
     for (std::size_t length = 0; offset + length <= data.size(); length += 7) {
       std::span<const uint8_t> piece(data.data() + offset, length);
       ASSERT_EQ(kiv::Crc32c(piece), kiv::Crc32cTable(piece)) << "offset " << offset << " length " << length;
     }
+  }
 }
 
-// The bytes shown in docs/wire.md, and the packet's fields and body limit.
-TEST(FrameEncode, WireBytes) {
-  const uint8_t three[] = {1, 2, 3}, one[] = {1};
+// The bytes shown in docs/wire.md.
+TEST(FrameEncode, WorkedExampleBytes) {
   EXPECT_EQ(Encode(FrameKind::kConnect, false, {0, 0, 0, 1, 0}, Text("qorvend")),
             Hex("A5 5A 02 00 00 00 01 00 00 07 00 D3 ED 71 6F 72 76 65 6E 64 B9 61 60 C6"));
   EXPECT_EQ(Encode(FrameKind::kConnect, true, {0, 0, 0, 1, 0}, kiv::ConnectAnswerBody(1)),
             Hex("A5 5A 82 00 00 00 01 00 00 01 00 C7 F8 01 90 60 98 B2"));
   EXPECT_EQ(Encode(FrameKind::kConnect, true, {0, 0, 0, 1, 0}, kiv::ConnectAnswerBody(-2)),
             Hex("A5 5A 82 00 00 00 01 00 00 01 00 C7 F8 FE C1 33 E5 1F"));
-  EXPECT_EQ(Encode(FrameKind::kPacket, false, {0x20, 0x11, 1, 0x2A, 0}, three),
+  const uint8_t body[] = {1, 2, 3};
+  EXPECT_EQ(Encode(FrameKind::kPacket, false, {0x20, 0x11, 1, 0x2A, 0}, body),
             Hex("A5 5A 01 20 11 01 2A 00 00 03 00 CA 59 01 02 03 D3 1A C9 17"));
-  EXPECT_EQ(Encode(FrameKind::kPacket, true, {0x20, 0x11, 1, 0x2A, 0}, one),
+  const uint8_t result[] = {1};
+  EXPECT_EQ(Encode(FrameKind::kPacket, true, {0x20, 0x11, 1, 0x2A, 0}, result),
             Hex("A5 5A 81 20 11 01 2A 00 00 01 00 1A 80 01 23 20 9E 74"));
   EXPECT_EQ(Encode(FrameKind::kPacket, true, {0x00, 0x72, 1, 0x2A, 0}, {}),
             Hex("A5 5A 81 00 72 01 2A 00 00 00 00 DB A3 76 96 DF A3"));
+}
 
-  Bytes body(300, 7), out;
+TEST(FrameEncode, PacketFieldsAndBodyLimit) {
+  Bytes body(300);
+  std::iota(body.begin(), body.end(), 0);
   kiv::CGenPacket packet(0x26, 0x41, 0x1FF, 0xFE, 0, body.data(), static_cast<uint16_t>(body.size()));
+  Bytes out;
   ASSERT_TRUE(kiv::EncodePacket(packet, false, out));
   ASSERT_EQ(out.size(), kiv::kFrameOverhead + body.size());
   // Class, code, low byte of the flag, sequence, reserved, length 300 little-endian.
   EXPECT_EQ(Bytes(out.begin() + 2, out.begin() + 11), Hex("01 26 41 FF FE 00 00 2C 01"));
+
+  Bytes tooLong(kiv::CGenPacket::kMaxBody + 1);
   Bytes untouched = {9};
-  EXPECT_FALSE(kiv::EncodeFrame(FrameKind::kPacket, false, {}, Bytes(kiv::CGenPacket::kMaxBody + 1), untouched));
+  EXPECT_FALSE(kiv::EncodeFrame(FrameKind::kPacket, false, {}, tooLong, untouched));
   EXPECT_EQ(untouched, Bytes{9});
 }
 
 TEST(FrameDecode, RoundTripsEveryKindAndSize) {
   const std::tuple<FrameKind, bool, std::size_t> cases[] = {
-      {FrameKind::kPacket, false, 0},       {FrameKind::kPacket, true, 1},     {FrameKind::kPacket, true, 32768},
-      {FrameKind::kPacket, false, 65535},   {FrameKind::kConnect, false, 7},   {FrameKind::kConnect, true, 1},
-      {FrameKind::kPhoneInfo, true, 168},   {FrameKind::kPhoneInfo, false, 0}, {FrameKind::kBackupTool, true, 4},
-      {FrameKind::kDisconnect, false, 0},   {FrameKind::kConnect, false, kiv::kMaxControlBody},
+      {FrameKind::kPacket, false, 0},     {FrameKind::kPacket, true, 1},      {FrameKind::kPacket, true, 32768},
+      {FrameKind::kPacket, false, 65535}, {FrameKind::kConnect, false, 7},    {FrameKind::kConnect, true, 1},
+      {FrameKind::kPhoneInfo, true, 168}, {FrameKind::kPhoneInfo, false, 0},  {FrameKind::kBackupTool, true, 4},
+      {FrameKind::kDisconnect, false, 0}, {FrameKind::kConnect, false, kiv::kMaxControlBody},
   };
   for (const auto& [kind, answer, size] : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(kind)) + " " + std::to_string(size));
     Bytes body(size);
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 7 + 0xA5);  // marker bytes inside
     FrameDecoder decoder;
     auto frames = DecodeAll(decoder, Encode(kind, answer, {0x20, 0x72, 2, 0x99, 0xBEEF}, body));
-    ASSERT_EQ(frames.size(), 1u);
-    const auto& f = frames[0];
-    EXPECT_EQ(std::tuple(f.kind, f.answer, f.header.cls, f.header.code, f.header.flag, f.header.seq, f.header.reserved),
-              std::tuple(kind, answer, 0x20, 0x72, 2, 0x99, 0xBEEF));
-    EXPECT_EQ(f.body, body);
+    ASSERT_EQ(frames.size(), 1u) << static_cast<int>(kind) << " " << size;
+    const auto& h = frames[0].header;
+    EXPECT_EQ(std::make_tuple(frames[0].kind, frames[0].answer, h.cls, h.code, h.flag, h.seq, h.reserved),
+              std::make_tuple(kind, answer, uint8_t{0x20}, uint8_t{0x72}, uint8_t{2}, uint8_t{0x99}, uint16_t{0xBEEF}));
+    EXPECT_EQ(frames[0].body, body);
     EXPECT_EQ(decoder.SkippedBytes() + decoder.Buffered(), 0u);
   }
 }
 
 TEST(FrameDecode, ByteByByteFeedGivesTheSameFrames) {
+  Bytes stream = Concat({Packet(1, 0), Hex("00 A5 FF"), Packet(2, 300, 0xA5), Packet(3, 5)});
   FrameDecoder decoder;
   std::vector<Frame> frames;
-  for (uint8_t b : Concat({Packet(1, 0), Hex("00 A5 FF"), Packet(2, 300, 0xA5), Packet(3, 5)})) {
+  for (uint8_t b : stream) {
     decoder.Feed({&b, 1});
     while (auto f = decoder.Next()) frames.push_back(std::move(*f));
   }
@@ -133,32 +153,33 @@ TEST(FrameDecode, ByteByByteFeedGivesTheSameFrames) {
 }
 
 TEST(FrameDecode, RecoversFromDamage) {
-  auto damaged = [](auto change) {
+  Bytes good = Packet(7, 40);
+  auto damaged = [&](auto change) {
     Bytes f = Packet(6, 40);
     change(f);
-    return Concat({f, Packet(7, 40)});
+    return f;
   };
   const std::pair<const char*, Bytes> cases[] = {
-      {"garbage before", Concat({Hex("00 11 A5 A5 5A 5A 22 A5"), Packet(7, 40)})},
-      {"false marker with a plausible header", Concat({Hex("A5 5A 01 20 11 01 06 00 00 28 00 00 00"), Packet(7, 40)})},
-      {"lost byte in the header", damaged([](Bytes& f) { f.erase(f.begin() + 5); })},
-      {"lost byte in the body", damaged([](Bytes& f) { f.erase(f.begin() + 20); })},
-      {"lost marker byte", damaged([](Bytes& f) { f.erase(f.begin() + 1); })},
-      {"flipped body bit", damaged([](Bytes& f) { f[30] ^= 0x10; })},
-      {"flipped frame check", damaged([](Bytes& f) { f.back() ^= 1; })},
-      {"flipped header check", damaged([](Bytes& f) { f[11] ^= 1; })},
-      {"changed length", damaged([](Bytes& f) { f[9] = 39; })},
-      {"unknown kind", damaged([](Bytes& f) { f[2] = 0x09; })},
-      {"truncated frame", damaged([](Bytes& f) { f.resize(30); })},
+      {"garbage before", Concat({Hex("00 11 A5 A5 5A 5A 22 A5"), good})},
+      {"false marker with a plausible header",
+       Concat({Hex("A5 5A 01 20 11 01 06 00 00 28 00 00 00"), good})},
+      {"lost byte in the header", Concat({damaged([](Bytes& f) { f.erase(f.begin() + 5); }), good})},
+      {"lost byte in the body", Concat({damaged([](Bytes& f) { f.erase(f.begin() + 20); }), good})},
+      {"lost marker byte", Concat({damaged([](Bytes& f) { f.erase(f.begin() + 1); }), good})},
+      {"flipped body bit", Concat({damaged([](Bytes& f) { f[30] ^= 0x10; }), good})},
+      {"flipped frame check", Concat({damaged([](Bytes& f) { f.back() ^= 1; }), good})},
+      {"flipped header check", Concat({damaged([](Bytes& f) { f[11] ^= 1; }), good})},
+      {"changed length", Concat({damaged([](Bytes& f) { f[9] = 39; }), good})},
+      {"unknown kind", Concat({damaged([](Bytes& f) { f[2] = 0x09; }), good})},
+      {"truncated frame", Concat({damaged([](Bytes& f) { f.resize(30); }), good})},
   };
   for (const auto& [name, stream] : cases) {
-    SCOPED_TRACE(name);
     FrameDecoder decoder;
     auto frames = DecodeAll(decoder, stream);
-    ASSERT_EQ(Seqs(frames), std::vector<uint8_t>{7});
-    EXPECT_EQ(frames[0].body, Bytes(40, 0x33));
-    EXPECT_EQ(decoder.Buffered(), 0u);
-    EXPECT_GT(decoder.SkippedBytes(), 0u);
+    ASSERT_EQ(Seqs(frames), std::vector<uint8_t>{7}) << name;
+    EXPECT_EQ(frames[0].body, Bytes(40, 0x33)) << name;
+    EXPECT_EQ(decoder.Buffered(), 0u) << name;
+    EXPECT_GT(decoder.SkippedBytes(), 0u) << name;
   }
 }
 
@@ -168,39 +189,44 @@ TEST(FrameDecode, TruncatedLongFrameReleasesTheFramesBehindIt) {
   Bytes broken = Packet(1, 2000);
   broken.resize(100);
   FrameDecoder decoder;
-  EXPECT_TRUE(DecodeAll(decoder, Concat({broken, Packet(2, 10)})).empty());
-  EXPECT_EQ(Seqs(DecodeAll(decoder, Concat({Packet(3, 1000), Packet(4, 1000)}))), (std::vector<uint8_t>{2, 3, 4}));
+  auto early = DecodeAll(decoder, Concat({broken, Packet(2, 10)}));
+  EXPECT_TRUE(early.empty());
+  auto later = DecodeAll(decoder, Concat({Packet(3, 1000), Packet(4, 1000)}));
+  EXPECT_EQ(Seqs(later), (std::vector<uint8_t>{2, 3, 4}));
 }
 
-// Packets over the decoder's limit, and the link's own messages over theirs, are dropped even
-// with valid checks.
 TEST(FrameDecode, RejectsOverLongBodies) {
+  // Packets over the decoder's limit, and the link's own messages over theirs, even with
+  // valid checks.
   FrameDecoder small(100);
-  EXPECT_EQ(Seqs(DecodeAll(small, Concat({Packet(1, 101), Packet(2, 100)}))), std::vector<uint8_t>{2});
+  auto frames = DecodeAll(small, Concat({Packet(1, 101), Packet(2, 100)}));
+  EXPECT_EQ(Seqs(frames), std::vector<uint8_t>{2});
   EXPECT_GE(small.RejectedFrames(), 1u);
-  FrameDecoder decoder;
+
   Bytes longId(kiv::kMaxControlBody + 1, 'x');
-  auto frames = DecodeAll(decoder, Concat({Encode(FrameKind::kConnect, false, {0, 0, 0, 5, 0}, longId), Packet(6, 3)}));
+  FrameDecoder decoder;
+  frames = DecodeAll(decoder, Concat({Encode(FrameKind::kConnect, false, {0, 0, 0, 5, 0}, longId), Packet(6, 3)}));
   EXPECT_EQ(Seqs(frames), std::vector<uint8_t>{6});
 }
 
-// Every damaged frame is dropped, every intact one is found.
 TEST(FrameDecode, RandomDamageNeverInventsFrames) {
   std::mt19937 rng(42);
   for (int round = 0; round < 200; ++round) {
     Bytes stream;
-    std::size_t sent = 0;
+    int sent = 0;
     for (int i = 0; i < 5; ++i) {
       Bytes f = Packet(static_cast<uint8_t>(i), rng() % 200);
-      if (rng() % 2)
+      if (rng() % 2) {
         f[rng() % f.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-      else
+      } else {
         ++sent;
+      }
       stream.insert(stream.end(), f.begin(), f.end());
     }
     FrameDecoder decoder;
     auto frames = DecodeAll(decoder, stream);
-    ASSERT_EQ(frames.size(), sent) << "round " << round;
+    // Every damaged frame is dropped, every intact one is found.
+    ASSERT_EQ(static_cast<int>(frames.size()), sent) << "round " << round;
     for (const auto& f : frames) EXPECT_EQ(f.body, Bytes(f.body.size(), 0x33));
   }
 }
@@ -208,8 +234,9 @@ TEST(FrameDecode, RandomDamageNeverInventsFrames) {
 TEST(FrameControl, AnswerBodies) {
   for (int result : {1, -2, 0}) EXPECT_EQ(kiv::ConnectAnswerResult(kiv::ConnectAnswerBody(result)), result);
   EXPECT_EQ(kiv::ConnectAnswerResult({}), 0);
-  for (int32_t result : {1, 0, -1, 0x12345678})
+  for (int32_t result : {1, 0, -1, 0x12345678}) {
     EXPECT_EQ(kiv::BackupToolAnswerResult(kiv::BackupToolAnswerBody(result)), result);
+  }
   EXPECT_EQ(kiv::BackupToolAnswerBody(0x01020304), (std::array<uint8_t, 4>{4, 3, 2, 1}));
   const uint8_t shortBody[] = {1, 0};
   EXPECT_EQ(kiv::BackupToolAnswerResult(shortBody), 0);

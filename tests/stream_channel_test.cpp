@@ -10,18 +10,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "kivtest.hpp"
 #include "platform/bluetooth_socket.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
 #include "platform/serial_port.hpp"
 #include "link/stream_channel.hpp"
+#include "kivtest.hpp"
 #include "platform/tcp_socket.hpp"
 
 namespace {
@@ -30,9 +31,10 @@ using namespace std::chrono_literals;
 using kiv::Frame;
 using kiv::FrameKind;
 using kiv::UniqueFd;
-using kivtest::ScopedEnv;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+
+using kivtest::ScopedEnv;
 
 // The phone end of a link: reads frames on its descriptor in a thread and lets a handler
 // answer them. Everything it received is kept for the test to look at.
@@ -43,27 +45,21 @@ class TestPhone {
   TestPhone(UniqueFd fd, Handler handler) : fd_(std::move(fd)), handler_(std::move(handler)) {
     thread_ = std::thread([this] { Run(); });
   }
-  ~TestPhone() { Stop(); }
-  void Stop() {
+  ~TestPhone() { HangUp(false); }
+
+  // Stops answering; with drop set also lets go of the line, as a pulled cable would.
+  void HangUp(bool drop = true) {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-  }
-  // Drops the phone's end of the line, as a pulled cable would.
-  void HangUp() {
-    Stop();
-    fd_.Reset();
+    if (drop) fd_.Reset();
   }
   void Write(const Bytes& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
       ssize_t n = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-        pollfd p{fd_.Get(), POLLOUT, 0};
-        ::poll(&p, 1, 100);
-      } else {
-        return;
-      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+      if (n > 0) done += static_cast<std::size_t>(n);
+      pollfd p{fd_.Get(), POLLOUT, 0};
+      if (n <= 0) ::poll(&p, 1, 100);
     }
   }
   void Answer(const Frame& request, FrameKind kind, uint8_t cls, uint8_t code, std::span<const uint8_t> body,
@@ -86,16 +82,14 @@ class TestPhone {
       pollfd p{fd_.Get(), POLLIN, 0};
       if (::poll(&p, 1, 10) <= 0) continue;
       ssize_t n = ::read(fd_.Get(), buf.data(), buf.size());
-      if (n <= 0) {  // a pseudo-terminal master reads EIO while no one holds the other end
-        std::this_thread::sleep_for(5ms);
-        continue;
-      }
+      // A pseudo-terminal master reads EIO while no one holds the other end.
+      if (n <= 0) std::this_thread::sleep_for(5ms);
+      if (n <= 0) continue;
       decoder.Feed({buf.data(), static_cast<std::size_t>(n)});
       while (auto frame = decoder.Next()) {
-        {
-          std::lock_guard lock(mutex_);
-          received_.push_back(*frame);
-        }
+        std::unique_lock lock(mutex_);
+        received_.push_back(*frame);
+        lock.unlock();
         if (handler_) handler_(*frame, *this);
       }
     }
@@ -115,71 +109,49 @@ struct Pty {
 };
 
 Pty OpenPty() {
-  Pty pty;
-  pty.master = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  EXPECT_TRUE(pty.master.Valid());
-  EXPECT_EQ(::grantpt(pty.master.Get()), 0);
-  EXPECT_EQ(::unlockpt(pty.master.Get()), 0);
+  Pty pty{UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), ""};
+  EXPECT_TRUE(pty.master.Valid() && ::grantpt(pty.master.Get()) == 0 && ::unlockpt(pty.master.Get()) == 0);
   pty.slave = ::ptsname(pty.master.Get());
   return pty;
 }
 
-// Packet codes the scripted phone treats specially; any other packet is echoed back with its
-// class, code and body.
-constexpr uint8_t kRefuse = 0x72, kNoisy = 0x13, kIgnore = 0x14, kGoodbye = 0x15;
+void Echo(const Frame& f, TestPhone& phone) {
+  if (f.kind == FrameKind::kPacket) phone.Answer(f, FrameKind::kPacket, f.header.cls, f.header.code, f.body);
+  if (f.kind == FrameKind::kBackupTool) phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+  if (f.kind == FrameKind::kPhoneInfo) {
+    Bytes record(kiv::kPhoneInfoSize, 0);
+    std::copy_n("KV-200", 6, record.begin() + 1);
+    phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, record);
+  }
+}
+void Silent(const Frame&, TestPhone&) {}
 
-// A phone that answers the connect with connectResult, the link's own requests with valid
-// records, and packets by their code.
-TestPhone::Handler ScriptedPhone(int connectResult = kiv::CM_RET_SUCCESS) {
-  return [connectResult](const Frame& f, TestPhone& phone) {
+// A phone that answers the connect with connectResult and every other request with rest
+// (by default: packets echoed with their class, code and body, the phone's record and the
+// backup tool's answer).
+TestPhone::Handler Phone(int connectResult = kiv::CM_RET_SUCCESS, TestPhone::Handler rest = Echo) {
+  return [connectResult, rest](const Frame& f, TestPhone& phone) {
     if (f.answer) return;
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(connectResult));
-    if (f.kind == FrameKind::kBackupTool) phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
-    if (f.kind == FrameKind::kPhoneInfo) {
-      Bytes record(kiv::kPhoneInfoSize, 0);
-      std::memcpy(record.data() + 1, "KV-200", 6);
-      phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, record);
-    }
-    if (f.kind != FrameKind::kPacket) return;
-    switch (f.header.code) {
-      case kRefuse:
-        phone.Answer(f, FrameKind::kPacket, 0x00, 0x72, {});
-        break;
-      case kNoisy: {
-        // A stale answer, line noise, the link's own answer and a request come before the answer.
-        const uint8_t stale[] = {0xEE}, good[] = {0x01};
-        phone.Answer(f, FrameKind::kPacket, 0x20, kNoisy, stale, -1);
-        phone.Write({0xA5, 0x5A, 0x01, 0x00, 0x13, 0xA5});
-        phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
-        Bytes request;
-        kiv::EncodeFrame(FrameKind::kPacket, false, f.header, f.body, request);
-        phone.Write(request);
-        phone.Answer(f, FrameKind::kPacket, 0x20, kNoisy, good);
-        break;
-      }
-      case kIgnore:
-        break;
-      case kGoodbye:
-        phone.Answer(f, FrameKind::kDisconnect, 0, 0, {});
-        break;
-      default:
-        phone.Answer(f, FrameKind::kPacket, f.header.cls, f.header.code, f.body);
-    }
+    if (f.kind != FrameKind::kConnect) return rest(f, phone);
+    phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(connectResult));
   };
 }
 
 struct Link {
+  Pty pty;
   std::unique_ptr<TestPhone> phone;
   std::unique_ptr<kiv::Channel> channel;
 };
 
-// A channel over a pseudo-terminal to a phone with this handler, not yet opened.
-Link PtyLink(TestPhone::Handler handler) {
-  Pty pty = OpenPty();
+// A channel over a pseudo-terminal to a phone with this handler, opened when open is set.
+Link PtyLink(TestPhone::Handler handler, bool open = true) {
+  Link link;
+  link.pty = OpenPty();
   std::string error;
-  Link link{nullptr, kiv::MakeStreamChannel("serial:" + pty.slave, {}, error)};
+  link.channel = kiv::MakeStreamChannel("serial:" + link.pty.slave, {}, error);
   EXPECT_TRUE(link.channel) << error;
-  link.phone = std::make_unique<TestPhone>(std::move(pty.master), std::move(handler));
+  link.phone = std::make_unique<TestPhone>(std::move(link.pty.master), std::move(handler));
+  EXPECT_TRUE(!open || link.channel->Open("qorvend") == kiv::CM_RET_SUCCESS);
   return link;
 }
 
@@ -187,17 +159,13 @@ kiv::CGenPacket Request(uint8_t seq, const Bytes& body, uint8_t code = 0x11) {
   return kiv::CGenPacket(0x20, code, 1, seq, 0, body.data(), static_cast<uint16_t>(body.size()));
 }
 
-TEST(StreamChannelConnect, ResultOfTheIdentifierExchange) {
+TEST(StreamChannel, ResultOfTheIdentifierExchange) {
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "100");
-  const std::tuple<const char*, std::optional<int>, int> cases[] = {
-      {"connected", kiv::CM_RET_SUCCESS, kiv::CM_RET_SUCCESS},
-      {"locked", kiv::CM_RET_GLOBALLOCKED, kiv::CM_RET_GLOBALLOCKED},
-      {"refused", 0, kiv::CM_RET_FAILED},
-      {"silent", std::nullopt, kiv::CM_RET_FAILED},  // the phone never answers
-  };
-  for (const auto& [name, answer, expected] : cases) {
-    SCOPED_TRACE(name);
-    auto link = PtyLink(answer ? ScriptedPhone(*answer) : TestPhone::Handler{});
+  const std::pair<std::optional<int>, int> cases[] = {  // the phone's answer (none: silent), the result
+      {kiv::CM_RET_SUCCESS, kiv::CM_RET_SUCCESS}, {kiv::CM_RET_GLOBALLOCKED, kiv::CM_RET_GLOBALLOCKED},
+      {0, kiv::CM_RET_FAILED}, {std::nullopt, kiv::CM_RET_FAILED}};
+  for (const auto& [answer, expected] : cases) {
+    auto link = PtyLink(answer ? Phone(*answer) : TestPhone::Handler{}, false);
     auto start = Clock::now();
     EXPECT_EQ(link.channel->Open("qorvend"), expected);
     EXPECT_LT(Clock::now() - start, 3s);
@@ -209,100 +177,121 @@ TEST(StreamChannelConnect, ResultOfTheIdentifierExchange) {
   }
 }
 
-TEST(StreamChannelPacket, AnswersRefusalsNoiseTimeoutAndClose) {
-  auto link = PtyLink(ScriptedPhone());
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  kiv::CGenPacket answer;
+TEST(StreamChannel, RoundTripsBodiesOfEverySizeAndTheLinkRequests) {
+  auto link = PtyLink(Phone());
   uint8_t seq = 0;
   for (std::size_t size : {0, 1, 2048, 32768, 65535}) {
     Bytes body(size);
     for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(i * 31);
     ASSERT_TRUE(link.channel->Send(Request(++seq, body)));
+    kiv::CGenPacket answer;
     ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS) << size;
-    EXPECT_EQ(std::tuple(answer.GetClass(), answer.GetCode(), answer.GetSeq(), answer.GetFlag()),
-              std::tuple(0x20, 0x11, seq, 1));
+    EXPECT_EQ(std::make_tuple(answer.GetClass(), answer.GetCode(), answer.GetSeq(), answer.GetFlag()),
+              std::make_tuple(uint8_t{0x20}, uint8_t{0x11}, seq, 1));
     EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), body) << size;
   }
-  // A refusal arrives as an ordinary answer.
-  ASSERT_TRUE(link.channel->Send(Request(9, {1, 2}, kRefuse)));
-  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
-  EXPECT_EQ(std::tuple(answer.GetClass(), answer.GetCode()), std::tuple(0x00, 0x72));
-  EXPECT_EQ(answer.GetData(), nullptr);
-  // Only the answer to the last request counts; what came before it does not turn up later.
-  ASSERT_TRUE(link.channel->Send(Request(40, {5}, kNoisy)));
-  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
-  EXPECT_EQ(answer.GetSeq(), 40);
-  EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), Bytes{0x01});
-  EXPECT_EQ(link.channel->Read(answer, 50), 0);
-  // An unanswered request times out and leaves the link open.
-  ASSERT_TRUE(link.channel->Send(Request(41, {1}, kIgnore)));
-  auto start = Clock::now();
-  EXPECT_EQ(link.channel->Read(answer, 50), 0);
-  EXPECT_GE(Clock::now() - start, 50ms);
-  EXPECT_LT(Clock::now() - start, 2s);
-  EXPECT_TRUE(link.channel->IsOpen());
-  // The link's own requests.
   uint8_t info[kiv::kPhoneInfoSize] = {};
   ASSERT_EQ(link.channel->PhoneInfo(info), 1);
   EXPECT_STREQ(reinterpret_cast<const char*>(info + 1), "KV-200");
   EXPECT_EQ(link.channel->SetBackupTool(), 1);
-  // Closing tells the phone.
-  link.channel->Close();
-  EXPECT_FALSE(link.channel->IsOpen());
-  for (auto deadline = Clock::now() + 2s; Clock::now() < deadline; std::this_thread::sleep_for(5ms))
-    if (link.phone->Received().back().kind == FrameKind::kDisconnect) break;
-  EXPECT_EQ(link.phone->Received().back().kind, FrameKind::kDisconnect);
-}
 
-TEST(StreamChannelLink, WrongOrMissingRecordsGiveNoPhoneInformation) {
+  // A record of the wrong size is no record; an unanswered backup tool request fails.
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "50");
-  auto link = PtyLink([](const Frame& f, TestPhone& phone) {
-    if (f.kind == FrameKind::kConnect) phone.Answer(f, FrameKind::kConnect, 0, 0, kiv::ConnectAnswerBody(1));
-    if (f.kind == FrameKind::kPhoneInfo) phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, Bytes(10, 1));  // wrong size
+  auto silent = PtyLink(Phone(1, [](const Frame& f, TestPhone& phone) {
+    if (f.kind == FrameKind::kPhoneInfo) phone.Answer(f, FrameKind::kPhoneInfo, 0, 0, Bytes(10, 1));
+  }));
+  EXPECT_EQ(silent.channel->PhoneInfo(info), 0);
+  EXPECT_EQ(silent.channel->SetBackupTool(), 0);
+}
+
+// Answers to earlier requests, the link's own answers, requests and line noise ahead of the
+// awaited answer are all passed over; a refusal arrives as an ordinary answer.
+TEST(StreamChannel, OnlyTheAnswerToTheLastRequestCounts) {
+  auto link = PtyLink(Phone(1, [](const Frame& f, TestPhone& phone) {
+    if (f.header.code == 0x72) return phone.Answer(f, FrameKind::kPacket, 0x00, 0x72, {});
+    const uint8_t stale[] = {0xEE}, good[] = {0x01};
+    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, stale, -1);
+    phone.Write({0xA5, 0x5A, 0x01, 0x00, 0x13, 0xA5});
+    phone.Answer(f, FrameKind::kBackupTool, 0, 0, kiv::BackupToolAnswerBody(1));
+    Bytes request;
+    kiv::EncodeFrame(FrameKind::kPacket, false, f.header, f.body, request);
+    phone.Write(request);
+    phone.Answer(f, FrameKind::kPacket, 0x20, 0x11, good);
+  }));
+  ASSERT_TRUE(link.channel->Send(Request(40, {5})));
+  kiv::CGenPacket answer;
+  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
+  EXPECT_EQ(answer.GetSeq(), 40);
+  EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), Bytes{0x01});
+  // Nothing more is waiting: the dropped frames do not turn up later.
+  EXPECT_EQ(link.channel->Read(answer, 50), 0);
+
+  ASSERT_TRUE(link.channel->Send(Request(9, {1, 2}, 0x72)));
+  ASSERT_EQ(link.channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
+  EXPECT_EQ(std::make_pair(answer.GetClass(), answer.GetCode()), std::make_pair(uint8_t{0x00}, uint8_t{0x72}));
+  EXPECT_EQ(answer.GetData(), nullptr);
+}
+
+TEST(StreamChannel, TimeOutHangUpAndGoodbye) {
+  auto link = PtyLink(Phone(1, Silent));
+  ASSERT_TRUE(link.channel->Send(Request(1, {1})));
+  kiv::CGenPacket answer;
+  auto start = Clock::now();
+  EXPECT_EQ(link.channel->Read(answer, 50), 0);  // an unanswered request times out
+  EXPECT_GE(Clock::now() - start, 50ms);
+  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_TRUE(link.channel->IsOpen());
+
+  // A hang-up ends a blocked read at once and closes the channel.
+  std::thread pull([&] {
+    std::this_thread::sleep_for(50ms);
+    link.phone->HangUp();
   });
-  ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  uint8_t info[kiv::kPhoneInfoSize] = {};
-  EXPECT_EQ(link.channel->PhoneInfo(info), 0);
-  EXPECT_EQ(link.channel->SetBackupTool(), 0);
+  start = Clock::now();
+  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+  EXPECT_LT(Clock::now() - start, 5s);
+  pull.join();
+  EXPECT_FALSE(link.channel->IsOpen());
+  EXPECT_FALSE(link.channel->Send(Request(2, {1})));
+  EXPECT_EQ(link.channel->Read(answer, 20000), 0);
+
+  // Closing says goodbye to the phone; the phone saying goodbye ends a wait at once.
+  auto closing = PtyLink(Phone());
+  closing.channel->Close();
+  EXPECT_FALSE(closing.channel->IsOpen());
+  for (auto deadline = Clock::now() + 2s; closing.phone->Received().size() < 2 && Clock::now() < deadline;)
+    std::this_thread::sleep_for(5ms);
+  auto got = closing.phone->Received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].kind, FrameKind::kDisconnect);
+  auto other = PtyLink(Phone(1, [](const Frame& f, TestPhone& phone) {
+    phone.Answer(f, FrameKind::kDisconnect, 0, 0, {});
+  }));
+  ASSERT_TRUE(other.channel->Send(Request(3, {})));
+  start = Clock::now();
+  EXPECT_EQ(other.channel->Read(answer, 20000), 0);
+  EXPECT_LT(Clock::now() - start, 5s);
+  EXPECT_FALSE(other.channel->IsOpen());
 }
 
-// A pulled cable and the phone saying goodbye both end a blocked read at once and close the link.
-TEST(StreamChannelLink, PhoneEndingTheLinkEndsABlockedRead) {
-  for (bool hangUp : {true, false}) {
-    SCOPED_TRACE(hangUp ? "hang up" : "goodbye");
-    auto link = PtyLink(ScriptedPhone());
-    ASSERT_EQ(link.channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-    ASSERT_TRUE(link.channel->Send(Request(1, {1}, hangUp ? kIgnore : kGoodbye)));
-    std::thread pull([&] {
-      std::this_thread::sleep_for(50ms);
-      if (hangUp) link.phone->HangUp();
-    });
-    kiv::CGenPacket answer;
-    auto start = Clock::now();
-    EXPECT_EQ(link.channel->Read(answer, 20000), 0);
-    EXPECT_LT(Clock::now() - start, 5s);
-    pull.join();
-    EXPECT_FALSE(link.channel->IsOpen());
-    EXPECT_FALSE(link.channel->Send(Request(2, {1})));
-    EXPECT_EQ(link.channel->Read(answer, 20000), 0);
-  }
-}
-
-TEST(StreamChannelTcp, LoopbackRoundTripAndPeerClose) {
+TEST(StreamChannel, TcpLoopbackRoundTripAndPeerClose) {
   UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ASSERT_TRUE(listener.Valid());
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
   ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(::listen(listener.Get(), 1), 0);
+  socklen_t len = sizeof addr;
   ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::string target = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
   std::string error;
-  auto channel = kiv::MakeStreamChannel("tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)), {}, error);
+  auto channel = kiv::MakeStreamChannel(target, {}, error);
   ASSERT_TRUE(channel) << error;
   pollfd p{listener.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 2000), 1);
-  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), ScriptedPhone());
+  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), Phone());
 
   ASSERT_EQ(channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
   Bytes body(32768, 0x5A);
@@ -316,29 +305,24 @@ TEST(StreamChannelTcp, LoopbackRoundTripAndPeerClose) {
   ASSERT_TRUE(channel->Send(Request(78, {1})) || !channel->IsOpen());
   EXPECT_EQ(channel->Read(answer, 20000), 0);
   EXPECT_FALSE(channel->IsOpen());
-  EXPECT_FALSE(channel->Send(Request(79, {1})));  // writing to the closed socket fails without a signal
+  // Writing to the closed socket fails without a signal.
+  EXPECT_FALSE(channel->Send(Request(79, {1})));
 }
 
 TEST(StreamChannelTarget, BadTargetsFailWithAReason) {
-  for (const char* t : {"serial:/nonexistent/tty", "serial:/dev/null", "tcp:127.0.0.1", "tcp:nohost",
-                        "tcp:127.0.0.1:0", "bt:00:11", "carrier-pigeon:1"}) {
+  const char* targets[] = {"serial:/nonexistent/tty", "serial:/dev/null", "tcp:127.0.0.1", "tcp:nohost",
+                           "tcp:127.0.0.1:0", "bt:00:11", "carrier-pigeon:1"};
+  for (const char* t : targets) {
     std::string error;
     EXPECT_EQ(kiv::MakeStreamChannel(t, {}, error), nullptr) << t;
     EXPECT_FALSE(error.empty()) << t;
   }
 }
 
-TEST(StreamChannelTarget, ComPortMapping) {
-  struct Case {
-    int port;
-    const char* own;  // KIVMOD_COM<port>
-    const char* map;  // KIVMOD_COMPORT_MAP
-    std::string expected;
-  };
-  const Case cases[] = {
-      {1, nullptr, nullptr, "/dev/ttyS0"},
+// The COM port's device: its own variable, then the map, then the numbering of ttyS.
+TEST(StreamChannelTarget, ComPortMappingAndHostPortSplitting) {
+  const std::tuple<int, const char*, const char*, std::string> cases[] = {  // port, KIVMOD_COM<port>, map, device
       {4, nullptr, nullptr, "/dev/ttyS3"},
-      {3, "/dev/ttyUSB0", nullptr, "/dev/ttyUSB0"},
       {3, "/dev/ttyUSB0", "3=/dev/ttyACM0", "/dev/ttyUSB0"},
       {3, nullptr, "1=/dev/ttyUSB1, COM3 = /dev/ttyACM0", "/dev/ttyACM0"},
       {2, nullptr, "1=/dev/ttyUSB1,junk,3=/dev/ttyACM0", "/dev/ttyS1"},
@@ -346,21 +330,25 @@ TEST(StreamChannelTarget, ComPortMapping) {
       {0, nullptr, nullptr, ""},
       {-1, nullptr, nullptr, ""},
   };
-  for (const auto& c : cases) {
-    std::string name = "KIVMOD_COM" + std::to_string(c.port), error;
-    ScopedEnv own(name.c_str(), c.own);
-    ScopedEnv map("KIVMOD_COMPORT_MAP", c.map);
-    EXPECT_EQ(kiv::ComPortDevice(c.port, error), c.expected) << c.port;
-    EXPECT_EQ(error.empty(), !c.expected.empty()) << c.port;
+  for (const auto& [port, own, map, device] : cases) {
+    ScopedEnv ownEnv(("KIVMOD_COM" + std::to_string(port)).c_str(), own), mapEnv("KIVMOD_COMPORT_MAP", map);
+    std::string error;
+    EXPECT_EQ(kiv::ComPortDevice(port, error), device) << port;
+    EXPECT_EQ(error.empty(), !device.empty()) << port;
+  }
+  const std::tuple<const char*, bool, const char*, uint16_t> hosts[] = {
+      {"127.0.0.1:5000", true, "127.0.0.1", 5000}, {"[::1]:80", true, "::1", 80},
+      {"localhost:65535", true, "localhost", 65535}, {"127.0.0.1:65536", false, "", 0},
+      {"127.0.0.1:", false, "", 0}, {":80", false, "", 0}, {"127.0.0.1:8x", false, "", 0}};
+  for (const auto& [text, ok, host, port] : hosts) {
+    std::string gotHost;
+    uint16_t gotPort = 0;
+    EXPECT_EQ(kiv::SplitHostPort(text, gotHost, gotPort), ok) << text;
+    EXPECT_TRUE(!ok || (gotHost == host && gotPort == port)) << text;
   }
 }
 
-TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPortAtAKnownRate) {
-  EXPECT_EQ(kiv::BaudToSpeed(9600), speed_t{B9600});
-  EXPECT_EQ(kiv::BaudToSpeed(115200), speed_t{B115200});
-  EXPECT_EQ(kiv::BaudToSpeed(921600), speed_t{B921600});
-  EXPECT_EQ(kiv::BaudToSpeed(12345), std::nullopt);
-  EXPECT_EQ(kiv::BaudToSpeed(0), std::nullopt);
+TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPort) {
   auto pty = OpenPty();
   ScopedEnv own("KIVMOD_COM5", pty.slave.c_str());
   kiv::LinkSettings settings;
@@ -369,78 +357,41 @@ TEST(StreamChannelTarget, EmptyTargetOpensTheMappedComPortAtAKnownRate) {
   std::string error;
   auto channel = kiv::MakeStreamChannel("", settings, error);
   ASSERT_TRUE(channel) << error;
-  TestPhone phone(std::move(pty.master), ScriptedPhone(kiv::CM_RET_GLOBALLOCKED));
+  TestPhone phone(std::move(pty.master), Phone(kiv::CM_RET_GLOBALLOCKED));
   EXPECT_EQ(channel->Open("qorvend"), kiv::CM_RET_GLOBALLOCKED);
 }
 
-TEST(StreamChannelTarget, HostPortSplitting) {
-  const std::tuple<const char*, bool, const char*, uint16_t> cases[] = {
-      {"127.0.0.1:5000", true, "127.0.0.1", 5000}, {"[::1]:80", true, "::1", 80},
-      {"localhost:65535", true, "localhost", 65535}, {"127.0.0.1:65536", false, "", 0},
-      {"127.0.0.1:", false, "", 0},                {":80", false, "", 0},
-      {"127.0.0.1:8x", false, "", 0},
-  };
-  for (const auto& [text, ok, host, port] : cases) {
-    std::string gotHost;
-    uint16_t gotPort = 0;
-    ASSERT_EQ(kiv::SplitHostPort(text, gotHost, gotPort), ok) << text;
-    if (ok) {
-      EXPECT_EQ(std::tuple(gotHost, gotPort), std::tuple(std::string(host), port)) << text;
-    }
-  }
-}
-
-TEST(StreamChannelBluetooth, AddressTextAndByteOrder) {
-  const kiv::BtAddress written = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
-  EXPECT_EQ(kiv::FormatBtAddress(written), "00:1A:7D:DA:71:13");
-  EXPECT_EQ(kiv::ParseBtAddress("00:1a:7d:da:71:13"), written);
-  EXPECT_EQ(kiv::ParseBtAddress("00-1A-7D-DA-71-13"), written);
+TEST(StreamChannelBluetooth, AddressesByteOrderAndChannel) {
+  const kiv::BtAddress host = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13}, reversed = {0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00};
+  EXPECT_EQ(kiv::FormatBtAddress(host), "00:1A:7D:DA:71:13");
+  EXPECT_EQ(kiv::ParseBtAddress("00:1a:7d:da:71:13"), host);
+  EXPECT_EQ(kiv::ParseBtAddress("00-1A-7D-DA-71-13"), host);
   for (const char* bad : {"00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "00:1A:7D:DA:71:133", "001A:7D:DA:71:13:"})
     EXPECT_EQ(kiv::ParseBtAddress(bad), std::nullopt) << bad;
-  EXPECT_EQ(kiv::BdaddrBytes(written), (kiv::BtAddress{0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00}));
-}
+  EXPECT_EQ(kiv::BdaddrBytes(host), reversed);
 
-TEST(StreamChannelBluetooth, TargetFromHostBytesAndSettings) {
-  const kiv::BtAddress host = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
-  const kiv::BtAddress reversed = {0x13, 0x71, 0xDA, 0x7D, 0x1A, 0x00};
-  struct Case {
-    const char* order;
-    const char* channel;
-    bool fromHost;
-    bool ok;
-    kiv::BtAddress address;
-    int expectedChannel;
+  // KIVMOD_BT_BYTE_ORDER, KIVMOD_BT_CHANNEL, host bytes or a typed address, the result.
+  const std::tuple<const char*, const char*, bool, std::optional<kiv::BtAddress>, int> cases[] = {
+      {nullptr, nullptr, true, host, 1},  {"msb", "3", true, host, 3},
+      {"lsb", "30", true, reversed, 30},  {"lsb", nullptr, false, host, 1},  // a typed address is in written order
+      {"middle", nullptr, true, {}, 0},   {nullptr, "0", true, {}, 0},
+      {nullptr, "31", true, {}, 0},       {nullptr, "2x", true, {}, 0},
   };
-  const Case cases[] = {
-      {nullptr, nullptr, true, true, host, 1},
-      {"msb", "3", true, true, host, 3},
-      {"lsb", "30", true, true, reversed, 30},
-      {"lsb", nullptr, false, true, host, 1},  // a typed address is in written order already
-      {"middle", nullptr, true, false, {}, 0},
-      {nullptr, "0", true, false, {}, 0},
-      {nullptr, "31", true, false, {}, 0},
-      {nullptr, "2x", true, false, {}, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.order ? c.order : "-") + " " + (c.channel ? c.channel : "-"));
-    ScopedEnv order("KIVMOD_BT_BYTE_ORDER", c.order);
-    ScopedEnv channel("KIVMOD_BT_CHANNEL", c.channel);
+  for (const auto& [order, channel, fromHost, address, number] : cases) {
+    ScopedEnv orderEnv("KIVMOD_BT_BYTE_ORDER", order), channelEnv("KIVMOD_BT_CHANNEL", channel);
     std::string error;
-    auto target = kiv::MakeRfcommTarget(host, c.fromHost, error);
-    ASSERT_EQ(target.has_value(), c.ok);
-    EXPECT_EQ(error.empty(), c.ok);
-    if (!c.ok) continue;
-    EXPECT_EQ(target->address, c.address);
-    EXPECT_EQ(target->bdaddr, kiv::BdaddrBytes(c.address));
-    EXPECT_EQ(target->channel, c.expectedChannel);
+    auto target = kiv::MakeRfcommTarget(host, fromHost, error);
+    ASSERT_EQ(target.has_value(), address.has_value()) << (order ? order : "-") << " " << (channel ? channel : "-");
+    EXPECT_EQ(error.empty(), target.has_value());
+    if (!target) continue;
+    EXPECT_EQ(std::tie(target->address, target->bdaddr, target->channel),
+              std::make_tuple(*address, kiv::BdaddrBytes(*address), number));
   }
   std::string error;
   EXPECT_EQ(kiv::MakeRfcommTarget({}, true, error), std::nullopt);
   EXPECT_NE(error.find("address"), std::string::npos);
 }
 
-// No radio here: a Bluetooth connect fails, quickly and with a reason, whether or not the
-// build has BlueZ.
 TEST(StreamChannelBluetooth, ConnectWithoutARadioFails) {
   ScopedEnv wait("KIVMOD_CONNECT_WAIT_MS", "200");
   for (auto [method, bluetooth] : {std::pair{kiv::kMethodBluetooth, false}, std::pair{kiv::kMethodBluetoothAlt, false},
@@ -454,9 +405,7 @@ TEST(StreamChannelBluetooth, ConnectWithoutARadioFails) {
     EXPECT_EQ(kiv::MakeStreamChannel("", settings, error), nullptr);
     EXPECT_LT(Clock::now() - start, 3s);
     EXPECT_FALSE(error.empty());
-    if (!kiv::BluetoothSupported()) {
-      EXPECT_NE(error.find("BlueZ"), std::string::npos) << error;
-    }
+    EXPECT_TRUE(kiv::BluetoothSupported() || error.find("BlueZ") != std::string::npos) << error;
   }
 }
 

@@ -63,38 +63,30 @@ class TransferScripted : public ::testing::Test {
 // The pieces follow the packet size: ten bytes here, also with a name whose texts leave two
 // bytes over a multiple of four, and never more than a 16-bit body holds.
 TEST_F(TransferScripted, DownloadPiecesOnTheWireWithProgressAndTheLastPieceWait) {
-  struct Case {
-    std::size_t size;
-    std::u16string name;
-    uint32_t packet;
-    std::vector<std::size_t> pieces;
-  } cases[] = {{25, kName, kPacket, {10, 10, 5}}, {0, kName, kPacket, {0}}, {20, kName, kPacket, {10, 10}},
-               {10, u"song.mp", kPacket, {10}}, {70000, kName, 0xFFFFFFFF, {65535 - 36 - 12, 70000 - 65487}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
+  const std::tuple<std::size_t, std::u16string, uint32_t, std::vector<std::size_t>> cases[] = {  // size, name, packet, pieces
+      {25, kName, kPacket, {10, 10, 5}}, {0, kName, kPacket, {0}}, {20, kName, kPacket, {10, 10}},
+      {10, u"song.mp", kPacket, {10}}, {70000, kName, 0xFFFFFFFF, {65535 - 36 - 12, 70000 - 65487}}};
+  for (const auto& [size, name, packet, lengths] : cases) {
+    SCOPED_TRACE(size);
     Reset();
-    Source(c.size);
+    Source(size);
     phone.timeout = 777;
     phone.Answer(FreeAnswer(100000));
-    for (std::size_t i = 0; i < c.pieces.size(); ++i) phone.Answer({0x01});
-    ASSERT_EQ(Download(c.packet, c.name), 1);
+    for (std::size_t i = 0; i < lengths.size(); ++i) phone.Answer({0x01});
+    ASSERT_EQ(Download(packet, name), 1);
     EXPECT_EQ(phone.sent[0].code, 0x08);
     EXPECT_EQ(phone.sent[0].body, Bytes(Body().S(u"Music/A")));
     auto pieces = Sent(0x05);
-    ASSERT_EQ(pieces.size(), c.pieces.size());
+    ASSERT_EQ(pieces.size(), lengths.size());
     std::vector<uint32_t> done;
-    for (std::size_t i = 0, from = 0; i < pieces.size(); from += c.pieces[i++]) {
-      EXPECT_EQ(pieces[i]->body, Piece(data, uint32_t(from), uint32_t(i + 1), c.pieces[i], c.name));
-      EXPECT_EQ(pieces[i]->flag, i + 1 == pieces.size() ? 1 : 0);
-      EXPECT_EQ(pieces[i]->cls, 0x20);
-      done.push_back(static_cast<uint32_t>(from + c.pieces[i]));
+    for (std::size_t i = 0, from = 0; i < pieces.size(); from += lengths[i++]) {
+      EXPECT_EQ(pieces[i]->body, Piece(data, uint32_t(from), uint32_t(i + 1), lengths[i], name));
+      EXPECT_EQ(std::make_pair(pieces[i]->flag, pieces[i]->cls), std::make_pair(i + 1 == pieces.size() ? 1 : 0, uint8_t{0x20}));
+      done.push_back(static_cast<uint32_t>(from + lengths[i]));
     }
     EXPECT_EQ(window.Done(), done);
-    for (const auto& p : window.Progress()) {
-      EXPECT_EQ(p.text1, c.name);
-      EXPECT_EQ(p.continuing, 1);
-      EXPECT_EQ(p.totalBytes, 0u);
-    }
+    for (const auto& p : window.Progress())
+      EXPECT_EQ(std::tie(p.text1, p.continuing, p.totalBytes), std::make_tuple(name, 1, 0u));
     // Only the last piece waits longer, and the wait is put back.
     EXPECT_EQ(phone.waits, (std::vector<uint32_t>{60000, 777}));
   }
@@ -190,19 +182,13 @@ TEST_F(TransferScripted, ResumeAnnouncesThenSendsTheRest) {
   // Each progress names where its piece started.
   EXPECT_EQ(window.Done(), (std::vector<uint32_t>{21, 31, 41}));
 
-  struct Case {
-    const char* what;
-    int32_t version;
-    uint32_t offset, packet;
-  } refusals[] = {{"old protocol", 2, 21, kPacket},
-                  {"offset at the end", 3, 47, kPacket},
-                  {"offset past the end", 3, 48, kPacket},
-                  {"no room for data", 3, 21, 36 + 23}};
-  for (const auto& c : refusals) {
+  // Refused without a request: an old protocol, an offset at or past the end, no room for data.
+  for (auto [version, offset, packet] : {std::tuple{2, 21u, kPacket}, std::tuple{3, 47u, kPacket},
+                                         std::tuple{3, 48u, kPacket}, std::tuple{3, 21u, 36u + 23}}) {
     Reset();
-    man.m_nVersion = c.version;
-    EXPECT_EQ(Resume(c.offset, c.packet), 0) << c.what;
-    EXPECT_TRUE(phone.sent.empty()) << c.what;
+    man.m_nVersion = version;
+    EXPECT_EQ(Resume(offset, packet), 0) << offset;
+    EXPECT_TRUE(phone.sent.empty()) << offset;
   }
   man.m_nVersion = 3;
   phone.Answer({0x01});
@@ -249,10 +235,9 @@ TEST_F(TransferScripted, UploadStartAndAcknowledgementsOnTheWire) {
     EXPECT_EQ(phone.sent[2].body, Ack(total, 5, 42));
     EXPECT_EQ(ReadFile(local), (Bytes{1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(window.Done(), (std::vector<uint32_t>{3, 5, 7}));
-    for (const auto& p : window.Progress()) {
-      EXPECT_EQ(p.text1, u"Music\\Live\\a.mp3");
-      EXPECT_EQ(std::tie(p.itemCount, p.totalBytes, p.continuing), std::make_tuple(0, 0u, 1));
-    }
+    for (const auto& p : window.Progress())
+      EXPECT_EQ(std::tie(p.text1, p.itemCount, p.totalBytes, p.continuing),
+                std::make_tuple(u"Music\\Live\\a.mp3", 0, 0u, 1));
     // One long wait covers the whole upload.
     EXPECT_EQ(phone.waits, (std::vector<uint32_t>{60000, 1234}));
   }
@@ -266,11 +251,7 @@ TEST_F(TransferScripted, UploadStartAndAcknowledgementsOnTheWire) {
 }
 
 TEST_F(TransferScripted, UploadFailuresLeaveNoFileUnderTheFinalName) {
-  struct Case {
-    const char* what;
-    std::function<void()> second;  // how the second answer goes wrong
-    int32_t refused;
-  } cases[] = {
+  const std::tuple<const char*, std::function<void()>, int32_t> cases[] = {  // how the second answer goes wrong
       {"no answer", [&] { phone.NoAnswer(); }, 0},
       {"refused", [&] { phone.Answer(UpPiece(6, 3, 0, {4, 5, 6}), 0x00, 0x72); }, 1},
       {"failing result byte", [&] { phone.Answer(UpPiece(6, 3, 0, {4, 5, 6}, 0x53)); }, 0},
@@ -289,14 +270,14 @@ TEST_F(TransferScripted, UploadFailuresLeaveNoFileUnderTheFinalName) {
        },
        0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, second, refused] : cases) {
+    SCOPED_TRACE(what);
     Reset();
     phone.Answer(UpPiece(6, 0, 0, {1, 2, 3}));
-    c.second();
+    second();
     EXPECT_EQ(man.UploadFile(U16(local), kUpFolder, kUpName, window.wnd), 0);
     EXPECT_FALSE(fs::exists(local));
-    EXPECT_EQ(man.m_bRefused, c.refused);
+    EXPECT_EQ(man.m_bRefused, refused);
     EXPECT_EQ(phone.timeout, 5000u);
   }
   // The cancel sent the abort as coming from the phone.

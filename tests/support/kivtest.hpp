@@ -80,7 +80,7 @@ inline Bytes RandomBytes(std::size_t n, uint32_t seed = 7) {
   return out;
 }
 inline void WriteFile(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 inline void WriteFile(const fs::path& path, const Bytes& bytes) {
@@ -241,6 +241,7 @@ class PluggedPhone {
 struct Message {
   uint32_t msg = 0;
   uintptr_t code = 0;  // wParam, except for a progress record's pointer (0)
+  bool record = false;  // a progress record came with the message
   uint32_t style = 0;
   std::u16string text1, text2;  // a progress record's text goes to text1
   int32_t itemCount = 0;
@@ -267,7 +268,7 @@ class Window {
   std::vector<Message> Progress() const {
     std::vector<Message> out;
     for (const auto& m : seen)
-      if (m.msg == KIV_MSG_PROGRESS && m.code == 0 && !m.question) out.push_back(m);
+      if (m.record && !m.question) out.push_back(m);
     return out;
   }
   std::vector<uint32_t> Done() const {
@@ -277,7 +278,7 @@ class Window {
   }
   int Count(uint32_t msg, uintptr_t code) const {
     int n = 0;
-    for (const auto& m : seen) n += m.msg == msg && m.code == code;
+    for (const auto& m : seen) n += m.msg == msg && m.code == code && !m.record;
     return n;
   }
 
@@ -299,7 +300,7 @@ class Window {
       m.text2 = r->text2 ? r->text2 : u"";
     } else if (msg == KIV_MSG_PROGRESS && wParam > 0xFFFF) {
       auto* p = reinterpret_cast<const KivProgress*>(wParam);
-      m = {msg, 0, 0, p->text ? p->text : u"", {}, p->itemCount, p->bytesDone, p->totalBytes, p->question,
+      m = {msg, 0, true, 0, p->text ? p->text : u"", {}, p->itemCount, p->bytesDone, p->totalBytes, p->question,
            p->continuing};
     }
     self->seen.push_back(m);
@@ -310,7 +311,7 @@ class Window {
       queue.pop_front();
       return reply;
     }
-    if (msg == KIV_MSG_PROGRESS && m.code == 0 && self->onProgress) self->onProgress(m, self->Progress().size());
+    if (m.record && self->onProgress) self->onProgress(m, self->Progress().size());
     return 0;
   }
 };

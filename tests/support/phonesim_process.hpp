@@ -1,8 +1,7 @@
-// Runs kivmod-phonesim as a separate process for end-to-end tests: starts it, reads the link
-// it serves from its first output line, and stops it (and waits for it) when done.
+// Runs kivmod-phonesim as a separate process for end-to-end tests and benchmarks: starts it,
+// reads the link it serves from its first output line, and stops it (and waits for it).
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -36,17 +35,15 @@ class PhonesimProcess {
     ::close(out[1]);
     out_ = out[0];
     std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    char c = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         pid_ > 0 && c != '\n' && std::chrono::steady_clock::now() < end;) {
       pollfd p{out_, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      char c;
       if (::read(out_, &c, 1) != 1) break;
-      if (c == '\n') break;
-      line += c;
+      if (c != '\n') line += c;
     }
-    auto at = line.find("serving on ");
-    if (at != std::string::npos) link_ = line.substr(at + 11);
+    if (auto at = line.find("serving on "); at != std::string::npos) link_ = line.substr(at + 11);
   }
   ~PhonesimProcess() { Stop(); }
   PhonesimProcess(const PhonesimProcess&) = delete;
@@ -57,29 +54,23 @@ class PhonesimProcess {
 
   // Whether the program has ended (within waitMs), and its exit status.
   bool Exited(int waitMs, int* status = nullptr) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    do {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);; ::usleep(10000)) {
       int st = 0;
       if (pid_ > 0 && ::waitpid(pid_, &st, WNOHANG) == pid_) {
         pid_ = -1;
         if (status) *status = st;
-        return true;
       }
       if (pid_ <= 0) return true;
-      ::usleep(10000);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+      if (std::chrono::steady_clock::now() >= end) return false;
+    }
   }
 
   void Stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      if (!Exited(2000)) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-      }
-      pid_ = -1;
+    if (pid_ > 0 && (::kill(pid_, SIGTERM), !Exited(2000))) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
     if (out_ >= 0) ::close(out_);
     out_ = -1;
   }
