@@ -67,6 +67,9 @@ usage_cases = [
     ("bad bluetooth address", ["--bt", "00:11:22", "info"], "Bluetooth address"),
     ("bad port", ["--port", "zero", "info"], "--port"),
     ("link without value", ["info", "--link"], "needs a value"),
+    ("unknown link scheme", ["--link", "bogus", "info"], "unknown link bogus"),
+    ("tcp link without port", ["--link", "tcp:localhost", "info"], "tcp:HOST:PORT"),
+    ("serial link without device", ["--link", "serial:", "info"], "names no device"),
 ]
 for name, args, text in usage_cases:
     r = run(*args)
@@ -74,8 +77,19 @@ for name, args, text in usage_cases:
 
 r = run("--help")
 check("help exits 0 and lists exit codes", r.returncode == 0 and "Exit codes" in r.stdout and "6 cancelled" in r.stdout)
-r = run("--link", "sim:/nonexistent/phone", "info")
-check("missing phone folder exits 3", r.returncode == 3 and "could not connect" in r.stderr, r.stderr)
+connect_cases = [
+    ("missing phone folder", "sim:/nonexistent/phone", "folder /nonexistent/phone: No such file or directory"),
+    ("missing serial device", "serial:/dev/ttyKIV7", "cannot open /dev/ttyKIV7: No such file or directory"),
+    ("file that is no serial device", "serial:" + os.path.abspath(__file__), "is not a serial device"),
+]
+for name, link_text, text in connect_cases:
+    r = run("--link", link_text, "info")
+    check("connect: " + name + " exits 3 and says why", r.returncode == 3 and "could not connect" in r.stderr
+          and text in r.stderr, (r.returncode, r.stderr))
+env_bad = dict(os.environ, KIVMOD_LINK="serial:/dev/ttyKIV7", KIVMOD_CONNECT_WAIT_MS="200")
+r = run("--port", "3", "info", env=dict(env_bad, KIVMOD_LINK="", KIVMOD_COM3="/dev/ttyKIV3"))
+check("connect: the default cable names the port and device", r.returncode == 3 and "no link given" in r.stderr
+      and "COM3 (/dev/ttyKIV3)" in r.stderr, r.stderr)
 
 with tempfile.TemporaryDirectory() as top:
     phone = os.path.join(top, "phone")

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "diagnose.hpp"
 #include "text.hpp"
 
 namespace cli {
@@ -375,8 +376,10 @@ int Connect(Host& host, const LinkOptions& options) {
     Complain("cancelled");
     return kExitCancelled;
   }
-  Complain(options.bluetooth ? "could not connect to the phone over Bluetooth (check the address, pairing or --link)"
-                             : "could not connect to the phone (check the cable, --port or --link)");
+  LinkOptions tried = options;
+  if (tried.link.empty() && !options.bluetooth)
+    if (const char* env = std::getenv("KIVMOD_LINK")) tried.link = env;
+  Complain(ConnectFailure(tried));
   return kExitConnect;
 }
 

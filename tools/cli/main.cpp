@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
 #include "tree.hpp"
@@ -204,6 +205,10 @@ int main(int argc, char** argv) {
   if (count("--yes") && count("--no-clobber")) return Usage("--yes and --no-clobber exclude each other");
   if (options.restart && options.discard) return Usage("--restart and --discard exclude each other");
   if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR");
+  if (std::string problem; !options.link.link.empty() && !WellFormedLink(options.link.link, problem)) return Usage(problem);
+  if (const char* env = std::getenv("KIVMOD_LINK"); env && *env && options.link.link.empty() && !options.link.bluetooth) {
+    if (std::string problem; !WellFormedLink(env, problem)) return Usage("KIVMOD_LINK: " + problem);
+  }
   if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
   if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
 
