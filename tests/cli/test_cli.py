@@ -339,6 +339,19 @@ with tempfile.TemporaryDirectory() as top:
               and screen.count("overwrite Music\\") == asked, (code, screen))
     check("terminal: the progress line is redrawn", "\r" in screen and "done" in screen, screen)
 
+    # ---- display: wide names, names that are not UTF-8, JSON read back ------------------------
+    wide = "歌" * 60 + ".mp3"
+    write(os.path.join(pc, wide), b"w" * 5000)
+    code, screen = at_terminal(["--yes", "put", wide, "Music"], [])
+    check("terminal: a wide name is cut between characters", code == 0 and "\ufffd" not in screen and "歌..." in screen,
+          (code, screen))
+    write(os.fsencode(os.path.join(phone, "Pictures")) + b"/bad\xff.jpg", b"j")
+    r = run(*link, "--json", "ls", "Pictures", env=dict(env, TZ="Asia/Kolkata"), cwd=pc)
+    files = json.loads(r.stdout)["files"] if r.returncode == 0 else []
+    check("ls --json stays valid JSON and times carry the UTC offset",
+          len(files) == 1 and files[0]["name"].startswith("bad") and files[0]["time"].endswith("+05:30"), r.stdout)
+    os.remove(os.fsencode(os.path.join(phone, "Pictures")) + b"/bad\xff.jpg")
+
     # ---- Ctrl-C during a slow copy, then resume -------------------------------------------------
     configure('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
     big = os.urandom(3000000)

@@ -67,12 +67,6 @@ bool ShadowedByPcFolder(const std::string& phonePath) {
   return true;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + Json(items[i]);
-  return out + "]";
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
   for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
@@ -81,37 +75,28 @@ std::string Joined(const std::vector<std::string>& items) {
 
 // ---- info ------------------------------------------------------------------------------
 
-std::string FolderJsonShort(const PhoneFolder& f) {
-  return "{\"path\":" + Json(f.path) + ",\"attributes\":" + std::to_string(f.attributes) +
-         ",\"flags\":" + JsonList(FolderFlags(f.attributes)) + "}";
+JsonValue FolderJsonShort(const PhoneFolder& f) {
+  return {{"path", f.path}, {"attributes", f.attributes}, {"flags", FolderFlags(f.attributes)}};
 }
 
 // ---- ls --------------------------------------------------------------------------------
 
-std::string FileJson(const PhoneFile& f) {
-  return "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.Path()) + ",\"size\":" + std::to_string(f.size) +
-         ",\"time\":" + Json(IsoTime(f.time1)) + ",\"time1\":" + std::to_string(f.time1) +
-         ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FileFlags(f.attributes)) + "}";
+JsonValue FileJson(const PhoneFile& f) {
+  return {{"name", f.name},          {"path", f.Path()},           {"size", f.size},
+          {"time", IsoTime(f.time1)}, {"time1", f.time1},          {"attributes", f.attributes},
+          {"flags", FileFlags(f.attributes)}};
 }
 
-std::string ListingJson(Session& s, const Listing& l, bool recursive);
-
-std::string FolderJson(Session& s, const PhoneFolder& f, bool recursive) {
-  std::string out = "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.path) +
-                    ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FolderFlags(f.attributes));
-  if (recursive) {
-    std::string inner = ListingJson(s, s.tree.List(f.path), true);
-    out += "," + inner.substr(1, inner.size() - 2);
+// The folders and files of a listing (with -R each folder holds its own).
+void AddListing(Session& s, const Listing& l, bool recursive, JsonValue& out) {
+  out["folders"] = JsonValue::array();
+  for (const PhoneFolder& f : l.folders) {
+    JsonValue folder{{"name", f.name}, {"path", f.path}, {"attributes", f.attributes}, {"flags", FolderFlags(f.attributes)}};
+    if (recursive) AddListing(s, s.tree.List(f.path), true, folder);
+    out["folders"].push_back(std::move(folder));
   }
-  return out + "}";
-}
-
-std::string ListingJson(Session& s, const Listing& l, bool recursive) {
-  std::string out = "{\"folders\":[";
-  for (std::size_t i = 0; i < l.folders.size(); ++i) out += (i ? "," : "") + FolderJson(s, l.folders[i], recursive);
-  out += "],\"files\":[";
-  for (std::size_t i = 0; i < l.files.size(); ++i) out += (i ? "," : "") + FileJson(l.files[i]);
-  return out + "]}";
+  out["files"] = JsonValue::array();
+  for (const PhoneFile& f : l.files) out["files"].push_back(FileJson(f));
 }
 
 void PrintFolderLine(const PhoneFolder& f, bool longFormat) {
@@ -297,15 +282,15 @@ int Info(Session& s) {
   const KivTypeArray* types = Kiv_GetSupportFileExt();
   Listing top = s.tree.List("");
   if (s.options.json) {
-    std::printf("{\"model\":%s,\"version\":%d,\"card\":%s,\"types\":[", Json(Utf8(model)).c_str(),
-                Kiv_GetFileManVersion(), Json(Utf8(card)).c_str());
+    JsonValue out{{"model", Utf8(model)}, {"version", Kiv_GetFileManVersion()}, {"card", Utf8(card)}};
+    out["types"] = JsonValue::array();
     for (int i = 0; i < types->count; ++i)
-      std::printf("%s{\"ext\":%s,\"maxSize\":%u,\"rules\":%u}", i ? "," : "", Json(Utf8(types->entries[i].name)).c_str(),
-                  types->entries[i].maxSize, types->entries[i].rules);
-    std::printf("],\"folders\":[");
-    for (std::size_t i = 0; i < top.folders.size(); ++i)
-      std::printf("%s%s", i ? "," : "", FolderJsonShort(top.folders[i]).c_str());
-    std::printf("]}\n");
+      out["types"].push_back({{"ext", Utf8(types->entries[i].name)},
+                              {"maxSize", types->entries[i].maxSize},
+                              {"rules", types->entries[i].rules}});
+    out["folders"] = JsonValue::array();
+    for (const PhoneFolder& f : top.folders) out["folders"].push_back(FolderJsonShort(f));
+    std::printf("%s\n", Dump(out).c_str());
     return kExitOk;
   }
   std::printf("Model:            %s\n", Utf8(model).c_str());
@@ -344,14 +329,18 @@ int Ls(Session& s, const std::vector<std::string>& args) {
   if (Cancelled()) return kExitCancelled;
   if (entry->kind == Tree::Kind::File) {
     if (s.options.json)
-      std::printf("{\"path\":%s,\"folders\":[],\"files\":[%s]}\n", Json(entry->path).c_str(), FileJson(entry->file).c_str());
+      std::printf("%s\n", Dump({{"path", entry->path},
+                                 {"folders", JsonValue::array()},
+                                 {"files", JsonValue::array({FileJson(entry->file)})}})
+                               .c_str());
     else
       PrintFileLine(entry->file, s.options.longFormat);
     return code;
   }
   if (s.options.json) {
-    std::string inner = ListingJson(s, s.tree.List(entry->path), recursive);
-    std::printf("{\"path\":%s,%s\n", Json(entry->path).c_str(), inner.substr(1).c_str());
+    JsonValue out{{"path", entry->path}};
+    AddListing(s, s.tree.List(entry->path), recursive, out);
+    std::printf("%s\n", Dump(out).c_str());
   } else if (recursive) {
     PrintRecursive(s, entry->path, true);
   } else {
@@ -674,22 +663,21 @@ int Df(Session& s, const std::vector<std::string>& args) {
     rows.push_back(row);
   }
   if (s.options.json) {
-    std::printf("[");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Space& r = rows[i];
-      std::printf("%s{\"path\":%s,\"total\":%lld,\"free\":%lld,\"used\":%lld}", i ? "," : "", Json(r.path).c_str(),
-                  static_cast<long long>(r.total), static_cast<long long>(r.free), static_cast<long long>(r.total - r.free));
-    }
-    std::printf("]\n");
+    JsonValue out = JsonValue::array();
+    for (const Space& r : rows)
+      out.push_back({{"path", r.path}, {"total", r.total}, {"free", r.free}, {"used", r.total - r.free}});
+    std::printf("%s\n", Dump(out).c_str());
     return code;
   }
   std::size_t width = 6;
-  for (const Space& r : rows) width = std::max(width, r.path.size());
+  for (const Space& r : rows) width = std::max(width, DisplayWidth(r.path));
   if (!rows.empty()) std::printf("%-*s  %8s  %8s  %8s  %4s\n", static_cast<int>(width), "Folder", "Size", "Used", "Free", "Use%");
   for (const Space& r : rows) {
     int64_t used = r.total - r.free;
     int percent = r.total > 0 ? static_cast<int>((used * 100 + r.total - 1) / r.total) : 0;
-    std::printf("%-*s  %8s  %8s  %8s  %3d%%\n", static_cast<int>(width), r.path.c_str(), HumanSize(r.total).c_str(),
+    // Padded by display width: a name's bytes are not its columns.
+    std::printf("%s%s  %8s  %8s  %8s  %3d%%\n", r.path.c_str(), std::string(width - DisplayWidth(r.path), ' ').c_str(),
+                HumanSize(r.total).c_str(),
                 HumanSize(used).c_str(), HumanSize(r.free).c_str(), percent);
   }
   return code;

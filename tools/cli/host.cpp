@@ -252,12 +252,13 @@ void Host::Draw(bool force) {
     room = width - fixed;
   }
   if (room < 4) room = 4;
-  if (static_cast<int>(name.size()) > room) name = name.substr(0, static_cast<std::size_t>(room - 3)) + "...";
+  name = FitWidth(name, static_cast<std::size_t>(room));
+  const int nameWidth = static_cast<int>(DisplayWidth(name));
   std::string line = verb_ + " " + name;
   if (barWidth > 0) {
     int filled = fileTotal_ > 0 ? static_cast<int>(static_cast<double>(fileDone_) / static_cast<double>(fileTotal_) * barWidth) : 0;
     filled = std::clamp(filled, 0, barWidth);
-    line += std::string(static_cast<std::size_t>(room - static_cast<int>(name.size()) + 1), ' ');
+    line += std::string(static_cast<std::size_t>(room - nameWidth + 1), ' ');
     line += "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]";
   }
   line += "  " + stats;

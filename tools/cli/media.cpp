@@ -55,9 +55,7 @@ int Ls(const Session& s) {
   auto names = PlaylistNames(ok);
   if (!ok) return Failed("cannot read the playlist names");
   if (s.options.json) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < names.size(); ++i) out += (i ? "," : "") + Json(names[i]);
-    std::printf("%s]\n", out.c_str());
+    std::printf("%s\n", Dump(JsonValue(names)).c_str());
   } else {
     for (const auto& n : names) std::printf("%s\n", n.c_str());
   }
@@ -88,9 +86,7 @@ int Show(const Session& s, const std::string& name) {
     pos = end + 1;
   }
   if (s.options.json) {
-    std::string out = "{\"name\":" + Json(name) + ",\"songs\":[";
-    for (std::size_t i = 0; i < songs.size(); ++i) out += (i ? "," : "") + Json(songs[i]);
-    std::printf("%s]}\n", out.c_str());
+    std::printf("%s\n", Dump(JsonValue{{"name", name}, {"songs", songs}}).c_str());
   } else {
     for (const auto& song : songs) std::printf("%s\n", song.c_str());
   }
@@ -185,20 +181,15 @@ int Sounds(Session& s, const std::vector<std::string>& args) {
   for (auto* t : text) Kiv_String_Free(t);
 
   if (s.options.json) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Row& r = rows[i];
-      out += std::string(i ? "," : "") + "{\"performer\":" + Json(r.performer) + ",\"title\":" + Json(r.title) +
-             ",\"album\":" + Json(r.album) + ",\"duration\":" + std::to_string(r.duration) +
-             ",\"genre\":" + Json(r.genre) + ",\"path\":" + Json(r.path) + "}";
-    }
-    std::printf("%s]\n", out.c_str());
+    JsonValue out = JsonValue::array();
+    for (const Row& r : rows)
+      out.push_back({{"performer", r.performer}, {"title", r.title}, {"album", r.album}, {"duration", r.duration},
+                     {"genre", r.genre}, {"path", r.path}});
+    std::printf("%s\n", Dump(out).c_str());
     return kExitOk;
   }
-  // Columns as wide as their widest text, counted in characters.
-  auto width = [](const std::string& t) {
-    return static_cast<std::size_t>(std::count_if(t.begin(), t.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-  };
+  // Columns as wide as their widest text, in terminal columns.
+  auto width = [](const std::string& t) { return DisplayWidth(t); };
   const char* head[] = {"PERFORMER", "TITLE", "ALBUM", "TIME", "GENRE", "PATH"};
   std::vector<std::vector<std::string>> table{{head, head + 6}};
   for (const Row& r : rows) table.push_back({r.performer, r.title, r.album, Duration(r.duration), r.genre, r.path});

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
+#include <locale.h>
 
 namespace cli {
 
@@ -13,6 +15,8 @@ std::string Utf8(const KivChar* text) {
     if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
       ++text;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a surrogate without its partner
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -55,21 +59,66 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-      out += buf;
-    } else {
-      out += c;
-    }
+std::string Dump(const JsonValue& value) { return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace); }
+
+std::string Json(const std::string& text) { return Dump(JsonValue(text)); }
+
+namespace {
+
+// Decodes one UTF-8 character at text[i]; a byte that does not start a valid one counts as
+// one character of its own (U+FFFD).
+char32_t NextChar(const std::string& text, std::size_t& i) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (n == 0 || i + n > text.size()) {
+    ++i;
+    return 0xFFFD;
   }
-  return out + "\"";
+  char32_t c = n == 1 ? b : b & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (next & 0x3F);
+  }
+  i += n;
+  return c;
+}
+
+// wcwidth under UTF-8 rules whatever the process's locale is.
+int CharWidth(char32_t c) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  int w = -1;
+  if (utf8) {
+    const locale_t old = uselocale(utf8);
+    w = ::wcwidth(static_cast<wchar_t>(c));
+    uselocale(old);
+  }
+  if (w >= 0) return w;
+  return c < 0x20 || c == 0x7F ? 0 : 1;
+}
+
+}  // namespace
+
+std::size_t DisplayWidth(const std::string& text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) width += static_cast<std::size_t>(CharWidth(NextChar(text, i)));
+  return width;
+}
+
+std::string FitWidth(const std::string& text, std::size_t columns) {
+  if (DisplayWidth(text) <= columns) return text;
+  const std::size_t room = columns > 3 ? columns - 3 : 0;
+  std::size_t width = 0, end = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t w = static_cast<std::size_t>(CharWidth(NextChar(text, i)));
+    if (width + w > room) break;
+    width += w;
+    end = i;
+  }
+  return text.substr(0, end) + std::string(columns > 3 ? 3 : columns, '.');
 }
 
 std::vector<std::string> Components(const std::string& phonePath) {
@@ -158,6 +207,11 @@ std::string Format(uint32_t seconds, const char* pattern) {
 }  // namespace
 
 std::string LocalTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%d %H:%M"); }
-std::string IsoTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%dT%H:%M:%S"); }
+std::string IsoTime(uint32_t seconds) {
+  std::string out = Format(seconds, "%Y-%m-%dT%H:%M:%S%z");
+  // strftime gives "+0200"; ISO 8601 text is easier to read back as "+02:00".
+  if (out.size() >= 5) out.insert(out.size() - 2, ":");
+  return out;
+}
 
 }  // namespace cli

@@ -6,15 +6,27 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "kivmod/kivmod.h"
 
 namespace cli {
 
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf8(const KivChar* text);
 std::u16string Utf16(const std::string& text);
 
+// JSON values keep their members in the order they are added.
+using JsonValue = nlohmann::ordered_json;
+// The JSON text of a value; bytes that are not UTF-8 become U+FFFD, so the text is always valid.
+std::string Dump(const JsonValue& value);
 // A JSON string literal of UTF-8 text.
 std::string Json(const std::string& text);
+
+// Columns that UTF-8 text takes on a terminal (wcwidth of each character).
+std::size_t DisplayWidth(const std::string& text);
+// The text cut to at most columns display columns, never inside a character; "..." marks a cut.
+std::string FitWidth(const std::string& text, std::size_t columns);
 
 // A phone path as the library spells it: "/" and "\" both separate components, empty
 // components are dropped, "\" joins the rest. The top level is the empty path.
@@ -36,6 +48,7 @@ std::string HumanSize(int64_t bytes);
 std::string Duration(double seconds);
 // Seconds since 1970 as local "YYYY-MM-DD HH:MM" (and with seconds and "T" for JSON).
 std::string LocalTime(uint32_t seconds);
+// ISO 8601 local time with its UTC offset: "2024-05-01T12:34:56+02:00".
 std::string IsoTime(uint32_t seconds);
 
 }  // namespace cli
