@@ -77,6 +77,11 @@ for name, args, text in usage_cases:
 
 r = run("--help")
 check("help exits 0 and lists exit codes", r.returncode == 0 and "Exit codes" in r.stdout and "6 cancelled" in r.stdout)
+for args, shown, absent in ((["get", "--help"], "get [-R] PHONEPATH... DIR", "put [--move]"),
+                            (["-h", "playlist"], "playlist put [--replace] NAME FILE", "sounds [PATH]")):
+    r = run(*args)
+    check("command help: " + " ".join(args), r.returncode == 0 and shown in r.stdout and absent not in r.stdout,
+          r.stdout)
 connect_cases = [
     ("missing phone folder", "sim:/nonexistent/phone", "folder /nonexistent/phone: No such file or directory"),
     ("missing serial device", "serial:/dev/ttyKIV7", "cannot open /dev/ttyKIV7: No such file or directory"),
@@ -175,6 +180,8 @@ with tempfile.TemporaryDirectory() as top:
     check("get copies the bytes", read(os.path.join(out, "first song.mp3")) == song
           and read(os.path.join(out, "loud.mp3")) == read(os.path.join(phone, "Music", "Rock", "loud.mp3")))
     check("get prints a line per file without a terminal", "get first song.mp3 120000/120000" in r.stderr, r.stderr)
+    r = kiv("-q", "get", "Music/first song.mp3", "out")
+    check("get -q prints no progress", r.returncode == 0 and r.stderr == "", r.stderr)
     r = kiv("get", "Music/Rock", "out")
     check("get of a folder needs -R", r.returncode == 2 and "get -R" in r.stderr, r.stderr)
     r = kiv("get", "-R", "Music/Rock", "tree")
@@ -352,6 +359,17 @@ with tempfile.TemporaryDirectory() as top:
           len(files) == 1 and files[0]["name"].startswith("bad") and files[0]["time"].endswith("+05:30"), r.stdout)
     os.remove(os.fsencode(os.path.join(phone, "Pictures")) + b"/bad\xff.jpg")
 
+    # PC names that are not text in the locale are refused before anything is sent.
+    bad = os.path.join(os.fsencode(pc), b"caf\xe9.mp3")
+    write(bad, b"x" * 100)
+    before = sorted(os.listdir(os.path.join(phone, "Music")))
+    for locale_name in ("C", "C.UTF-8"):
+        r = run(*link, "put", os.fsdecode(bad), "Music", env=dict(env, LC_ALL=locale_name), cwd=pc)
+        check("put refuses a name that is not text (" + locale_name + ")", r.returncode == 2
+              and "caf\\xE9.mp3 is not valid text" in r.stderr
+              and sorted(os.listdir(os.path.join(phone, "Music"))) == before, (r.returncode, r.stderr))
+    os.remove(bad)
+
     # ---- Ctrl-C during a slow copy, then resume -------------------------------------------------
     configure('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
     big = os.urandom(3000000)
@@ -380,6 +398,12 @@ with tempfile.TemporaryDirectory() as top:
     check("resume --discard drops the partial file", r.returncode == 0 and not os.path.exists(target), r.stderr)
     r = kiv("resume")
     check("resume with nothing to resume fails", r.returncode == 5 and "no interrupted copy" in r.stderr, r.stderr)
+    # A record whose PC file is gone cannot be resumed, but --discard still clears it.
+    with open(os.path.join(work, "ResumeFiles.txt"), "w") as f:
+        f.write(os.path.join(pc, "gone.bin") + "\tMusic")
+    r = kiv("resume", "--discard")
+    check("resume --discard clears a stale record", r.returncode == 0 and kiv("resume").returncode == 5
+          and "no interrupted copy" in kiv("resume").stderr, r.stderr)
     configure('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
     code, err, started = cancelled_put()
     check("a second Ctrl-C run cancels too", code == 6, (code, err))

@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include <langinfo.h>
+
 #include "text.hpp"
 
 namespace fs = std::filesystem;
@@ -24,6 +26,7 @@ class StringList {
   StringList(const StringList&) = delete;
   StringList& operator=(const StringList&) = delete;
   void Add(const std::string& text) { Kiv_StringList_Add(list_, Utf16(text).c_str()); }
+  void Add(const std::u16string& text) { Kiv_StringList_Add(list_, text.c_str()); }
   int32_t Count() const { return Kiv_StringList_Count(list_); }
   const KivStringList* get() const { return list_; }
 
@@ -32,6 +35,14 @@ class StringList {
 };
 
 std::string Shown(const std::string& phonePath) { return phonePath.empty() ? "the top level" : phonePath; }
+
+// A PC name the library can be given, or the message that it cannot.
+bool PcName(const std::string& bytes, std::u16string& out) {
+  if (PcNameToUtf16(bytes, out)) return true;
+  Complain("the PC name " + Printable(bytes) + " is not valid text in the locale's character set (" +
+           nl_langinfo(CODESET) + "); rename it or run kivmod in a locale that spells it");
+  return false;
+}
 
 int NotFound(const std::string& phonePath) {
   Complain("no such file or folder on the phone: " + phonePath);
@@ -187,7 +198,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   for (const PhoneFile& f : group.files) {
     fs::path local = group.dir / f.name;
     if (s.options.overwrite == Overwrite::None && fs::exists(local, ec)) {
-      std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
+      if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
       continue;
     }
     if (ShadowedByPcFolder(f.Path())) return kExitFailed;
@@ -199,7 +210,9 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   if (Cancelled()) return kExitCancelled;
   s.host.Reset();
   s.host.BeginTransfer("get", sizes, "");
-  int32_t done = Kiv_SendToPC(list.get(), Utf16(group.dir.string()).c_str(), s.host.Window());
+  std::u16string dir;
+  if (!PcName(group.dir.string(), dir)) return kExitUsage;
+  int32_t done = Kiv_SendToPC(list.get(), dir.c_str(), s.host.Window());
   const bool ok = done > 0 && s.host.reports == 0;
   std::string unfinished = s.host.EndTransfer(ok);
   if (ok) return kExitOk;
@@ -428,10 +441,13 @@ int Put(Session& s, const std::vector<std::string>& args) {
         Complain(args[i] + " is not a file; put sends files only");
         return kExitUsage;
       }
-      name = local.filename().string();
+      std::u16string wide;
+      if (!PcName(local.string(), wide)) return kExitUsage;
+      const std::string converted = Utf8(wide.c_str());
+      name = converted.substr(converted.rfind('/') + 1);
       size = static_cast<int64_t>(fs::file_size(local, ec));
-      shown = args[i];
-      list.Add(local.string());
+      shown = Printable(args[i]);
+      list.Add(wide);
     }
     const std::string extension = Extension(name);
     if (!(TypeRules(extension, nullptr) & KIV_TYPE_TO_PHONE)) {
@@ -693,7 +709,7 @@ int Resume(Session& s) {
   const bool ok = (sent == 1 || s.options.discard) && s.host.reports == 0;
   s.host.EndTransfer(ok && sent == 1);
   if (ok) {
-    if (s.options.discard) std::fprintf(stderr, "kivmod: the interrupted copy was discarded\n");
+    if (s.options.discard && !Quiet()) std::fprintf(stderr, "kivmod: the interrupted copy was discarded\n");
     return kExitOk;
   }
   if (Cancelled()) return kExitCancelled;

@@ -35,9 +35,11 @@ intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_
   return static_cast<Host*>(user)->Message(msg, wParam, lParam);
 }
 
+bool g_quiet = false;
+
 bool ProgressOnTerminal() {
   static const bool terminal = isatty(STDERR_FILENO) == 1;
-  return terminal;
+  return terminal && !g_quiet;
 }
 
 int TerminalWidth() {
@@ -104,6 +106,9 @@ std::string ReportSentence(uint32_t code, const std::string& t1, const std::stri
     }
   }
 }
+
+void SetQuiet(bool quiet) { g_quiet = quiet; }
+bool Quiet() { return g_quiet; }
 
 void Complain(const std::string& text) {
   EndLine();
@@ -208,6 +213,7 @@ void Host::FinishFile(bool completed) {
       std::fprintf(stderr, "\r\x1b[K");
       g_lineOpen = false;
     }
+    if (g_quiet) return;
     const bool unasked = overwrite == Overwrite::Ask && isatty(STDIN_FILENO) != 1;
     std::fprintf(stderr, "%s %s skipped (it is on the phone already%s)\n", verb_.c_str(), name.c_str(),
                  unasked ? "; --yes replaces it" : "");
@@ -220,7 +226,7 @@ void Host::FinishFile(bool completed) {
     return;
   }
   // Without a terminal: one line per file, when it is done or where it stopped.
-  if (completed || fileDone_ > 0)
+  if ((completed || fileDone_ > 0) && !g_quiet)
     std::fprintf(stderr, "%s %s %lld/%lld\n", verb_.c_str(), name.c_str(), static_cast<long long>(fileDone_),
                  static_cast<long long>(fileTotal_));
 }

@@ -1,5 +1,6 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,7 @@ using namespace cli;
 constexpr char kUsage[] =
     "usage: kivmod [options] COMMAND [ARGS]\n"
     "\n"
-    "Commands (phone paths take \"/\" or \"\\\" between folders, e.g. Music/Rock/song.mp3):\n"
+    "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
     "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
@@ -53,7 +54,8 @@ constexpr char kUsage[] =
     "  -y, --yes       replace files on the phone without asking\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
-    "  -h, --help      this text\n"
+    "  -q, --quiet     no progress lines or notes, only errors\n"
+    "  -h, --help      this text (after a command: that command's help)\n"
     "  --version       the tool's version\n"
     "\n"
     "Without --yes or --no-clobber, put asks before replacing a phone file when it runs at a\n"
@@ -65,6 +67,28 @@ constexpr char kUsage[] =
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "kivmod: %s\nrun 'kivmod --help' for the commands and options\n", problem.c_str());
   return kExitUsage;
+}
+
+// A command's help: its lines of the usage text and the options it takes.
+void CommandHelp(const std::string& command, const std::set<std::string>& options) {
+  std::string text = kUsage, out;
+  bool inside = false;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const bool continuation = line.rfind("                  ", 0) == 0;
+    if (!continuation) inside = line.rfind("  " + command + " ", 0) == 0 || line == "  " + command;
+    if (inside) out += line + "\n";
+  }
+  std::printf("usage: kivmod [options] %s\n\n%s", command.c_str(), out.c_str());
+  if (!options.empty()) {
+    std::printf("\nIts options:");
+    for (const std::string& o : options) std::printf(" %s", o.c_str());
+    std::printf("\n");
+  }
+  std::printf("\nThe connection options (--link, --port, --bt, --spp, -q) apply to every command;\n"
+              "'kivmod --help' lists them and the exit codes.\n");
 }
 
 struct CommandRule {
@@ -94,12 +118,15 @@ const std::vector<CommandRule>& Rules() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // PC file names and display widths follow the user's locale.
+  std::setlocale(LC_CTYPE, "");
   Options options;
   std::string command;
   std::vector<std::string> args;
   std::vector<std::string> given;  // command options in the canonical spelling
   std::string btAddress;
   bool optionsEnd = false;
+  bool help = false;
 
   auto value = [&](int& i, const std::string& name, std::string& out) {
     std::string a = argv[i];
@@ -127,8 +154,9 @@ int main(int argc, char** argv) {
     if (a == "--") {
       optionsEnd = true;
     } else if (a == "-h" || a == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
+      help = true;
+    } else if (a == "-q" || a == "--quiet") {
+      SetQuiet(true);
     } else if (a == "--version") {
       std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
       return kExitOk;
@@ -173,7 +201,8 @@ int main(int argc, char** argv) {
           case 'p': given.push_back("-p"); break;
           case 'y': given.push_back("--yes"); break;
           case 'n': given.push_back("--no-clobber"); break;
-          case 'h': std::fputs(kUsage, stdout); return kExitOk;
+          case 'h': help = true; break;
+          case 'q': SetQuiet(true); break;
           default: return Usage("unknown option -" + std::string(1, a[k]) + " (in " + a + ")");
         }
       }
@@ -182,10 +211,17 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (command.empty()) return Usage("no command given");
   const CommandRule* rule = nullptr;
   for (const CommandRule& r : Rules())
     if (command == r.name) rule = &r;
+  if (help) {
+    if (rule)
+      CommandHelp(command, rule->options);
+    else
+      std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command.empty()) return Usage("no command given");
   if (!rule) return Usage("unknown command " + command);
   for (const std::string& o : given) {
     if (!rule->options.count(o)) return Usage("option " + o + " does not apply to " + command);

@@ -62,8 +62,17 @@ int Ls(const Session& s) {
   return kExitOk;
 }
 
+// The PC file name as the library takes it; false (with the message) when it is not text.
+bool PcFile(const std::string& file, std::u16string& out) {
+  if (PcNameToUtf16(file, out)) return true;
+  Complain("the PC name " + Printable(file) + " is not valid text in the locale's character set; rename it");
+  return false;
+}
+
 int Get(const std::string& name, const std::string& file) {
-  if (!Kiv_GetPlayListContents(Utf16(file).c_str(), Utf16(name).c_str(), nullptr))
+  std::u16string path;
+  if (!PcFile(file, path)) return kExitUsage;
+  if (!Kiv_GetPlayListContents(path.c_str(), Utf16(name).c_str(), nullptr))
     return Check(name, "cannot read playlist " + name + " (" + file + " holds what arrived)");
   return kExitOk;
 }
@@ -106,8 +115,10 @@ int Put(Session& s, const std::string& name, const std::string& file) {
     Complain("playlist " + name + " exists on the phone; --replace replaces its content");
     return kExitFailed;
   }
+  std::u16string path;
+  if (!PcFile(file, path)) return kExitUsage;
+  const auto phoneName = Utf16(name);
   s.host.BeginTransfer("put", {{name, static_cast<int64_t>(size)}}, "");
-  const auto path = Utf16(file), phoneName = Utf16(name);
   const int32_t ok = exists ? Kiv_EditPlaylist(path.c_str(), phoneName.c_str(), s.host.Window())
                             : Kiv_AddPlaylist(path.c_str(), phoneName.c_str(), s.host.Window());
   s.host.EndTransfer(ok == 1);

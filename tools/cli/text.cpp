@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
+#include <iconv.h>
+#include <langinfo.h>
 #include <locale.h>
+
+#include <cstring>
 
 namespace cli {
 
@@ -59,10 +63,6 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
-std::string Dump(const JsonValue& value) { return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace); }
-
-std::string Json(const std::string& text) { return Dump(JsonValue(text)); }
-
 namespace {
 
 // Decodes one UTF-8 character at text[i]; a byte that does not start a valid one counts as
@@ -101,6 +101,50 @@ int CharWidth(char32_t c) {
 }
 
 }  // namespace
+
+bool PcNameToUtf16(const std::string& bytes, std::u16string& out) {
+  const char* charset = nl_langinfo(CODESET);
+  if (!charset || !*charset || std::strcmp(charset, "ANSI_X3.4-1968") == 0) charset = "UTF-8";
+  iconv_t cd = iconv_open("UTF-16LE", charset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = bytes, result(bytes.size() * 4 + 8, '\0');
+  char* inp = in.data();
+  std::size_t inleft = in.size();
+  char* outp = result.data();
+  std::size_t outleft = result.size();
+  const bool ok = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return false;
+  std::u16string text;
+  for (const char* p = result.data(); p + 1 < outp; p += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+  out = std::move(text);
+  return true;
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t start = i;
+    const char32_t c = NextChar(bytes, i);
+    if (c == 0xFFFD && !(i - start == 3 && bytes.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(bytes[start]));
+      out += hex;
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+      out += hex;
+    } else {
+      out.append(bytes, start, i - start);
+    }
+  }
+  return out;
+}
+
+std::string Dump(const JsonValue& value) { return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace); }
+
+std::string Json(const std::string& text) { return Dump(JsonValue(text)); }
 
 std::size_t DisplayWidth(const std::string& text) {
   std::size_t width = 0;

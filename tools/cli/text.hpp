@@ -20,6 +20,13 @@ std::u16string Utf16(const std::string& text);
 using JsonValue = nlohmann::ordered_json;
 // The JSON text of a value; bytes that are not UTF-8 become U+FFFD, so the text is always valid.
 std::string Dump(const JsonValue& value);
+// A PC file name (bytes as the file system has them) as the library's UTF-16: UTF-8 in a
+// UTF-8 or the C/POSIX locale, else the locale's character set. False when the bytes are not
+// valid text there; nothing is replaced.
+bool PcNameToUtf16(const std::string& bytes, std::u16string& out);
+// Bytes that are not printable ASCII or valid UTF-8 shown as \xFF, for messages.
+std::string Printable(const std::string& bytes);
+
 // A JSON string literal of UTF-8 text.
 std::string Json(const std::string& text);
 
