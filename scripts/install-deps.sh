@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build gcc g++ pkg-config libxml2-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev python3 libbluetooth-dev libtag1-dev nlohmann-json3-dev
-          help2man)
+          help2man libinih-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -13,6 +13,10 @@ import time
 
 tool = os.path.abspath(sys.argv[1])
 passed = failed = 0
+# The user's own configuration file stays out of the tests.
+config_home = tempfile.mkdtemp()
+os.environ["XDG_CONFIG_HOME"] = config_home
+os.environ.pop("KIVMOD_LINK", None)
 
 
 def run(*args, env=None, timeout=30, cwd=None):
@@ -137,6 +141,22 @@ with tempfile.TemporaryDirectory() as top:
     check("json info folders", [f["path"] for f in data["folders"]] == ["Java", "Music", "Pictures"], data["folders"])
     r = run("ls", env=dict(env, KIVMOD_LINK="sim:" + phone), cwd=pc)
     check("KIVMOD_LINK is the default link", r.returncode == 0 and "Music/" in r.stdout, r.stderr)
+    os.makedirs(os.path.join(config_home, "kivmod"), exist_ok=True)
+    # The configuration file, overridden by the environment, overridden by the options.
+    config_cases = [
+        ("gives the link", "[phone]\nlink = sim:" + phone + "\n", {}, [], 0, "Music/"),
+        ("yields to KIVMOD_LINK", "link = sim:/nonexistent\n", {"KIVMOD_LINK": "sim:" + phone}, [], 0, "Music/"),
+        ("yields to --link", "link = sim:/nonexistent\n", {}, ["--link", "sim:" + phone], 0, "Music/"),
+        ("names the cable port", "port = 4\nwait = 100\n", {"KIVMOD_COM4": "/dev/ttyKIV4"}, [], 3, "COM4 (/dev/ttyKIV4)"),
+        ("with a bad value is a usage error", "link = tcp:nowhere\n", {}, [], 2, "config:1: link = tcp:nowhere"),
+        ("with an unknown key is a usage error", "[phone]\ncolour = red\n", {}, [], 2, "config:2: phone.colour = red"),
+    ]
+    for name, text, extra, args, code, shown in config_cases:
+        with open(os.path.join(config_home, "kivmod", "config"), "w") as f:
+            f.write(text)
+        r = run(*args, "ls", env=dict(env, **extra), cwd=pc)
+        check("config file " + name, r.returncode == code and shown in r.stdout + r.stderr, (r.returncode, r.stderr))
+    os.remove(os.path.join(config_home, "kivmod", "config"))
 
     # ---- ls -----------------------------------------------------------------------------------
     ls_cases = [

@@ -156,7 +156,7 @@ std::string ConnectFailure(const LinkOptions& options) {
     const std::string device = ComDevice(options.port);
     std::string problem = SerialProblem(device);
     const std::string where = "COM" + std::to_string(options.port) + " (" + device + ")";
-    return head + "no link given (--link or KIVMOD_LINK), so the cable at " + where + " was tried: " +
+    return head + "no link given (--link, KIVMOD_LINK or the configuration file), so the cable at " + where + " was tried: " +
            (problem.empty() ? Answered(device) : problem);
   }
   if (StartsWith(link, "sim:")) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "config.hpp"
 #include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
   std::string btAddress;
   bool optionsEnd = false;
   bool help = false;
+  bool portGiven = false;
 
   auto value = [&](int& i, const std::string& name, std::string& out) {
     std::string a = argv[i];
@@ -169,6 +171,7 @@ int main(int argc, char** argv) {
       long port = std::strtol(text.c_str(), &end, 10);
       if (text.empty() || *end || port < 1 || port > 255) return Usage("--port takes a number from 1 to 255");
       options.link.port = static_cast<int>(port);
+      portGiven = true;
     } else if (is(a, "--bt")) {
       if (!value(i, "--bt", btAddress)) return Usage("--bt needs an address");
       if (!ParseBluetoothAddress(btAddress, options.link.address))
@@ -240,7 +243,20 @@ int main(int argc, char** argv) {
   auto count = [&](const char* o) { return std::count(given.begin(), given.end(), std::string(o)) > 0; };
   if (count("--yes") && count("--no-clobber")) return Usage("--yes and --no-clobber exclude each other");
   if (options.restart && options.discard) return Usage("--restart and --discard exclude each other");
-  if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR");
+  // The configuration file fills in what neither the options nor the environment say.
+  LinkOptions fromFile;
+  if (std::string problem; !ReadConfig(fromFile, problem)) return Usage(problem);
+  const char* envLink = std::getenv("KIVMOD_LINK");
+  const bool linkElsewhere = !options.link.link.empty() || options.link.bluetooth || (envLink && *envLink);
+  if (!linkElsewhere) {
+    options.link.link = fromFile.link;
+    if (fromFile.bluetooth) {
+      options.link.bluetooth = true;
+      std::copy(fromFile.address, fromFile.address + 6, options.link.address);
+    }
+  }
+  if (!portGiven) options.link.port = fromFile.port;
+  if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR (or bluetooth in the configuration file)");
   if (std::string problem; !options.link.link.empty() && !WellFormedLink(options.link.link, problem)) return Usage(problem);
   if (const char* env = std::getenv("KIVMOD_LINK"); env && *env && options.link.link.empty() && !options.link.bluetooth) {
     if (std::string problem; !WellFormedLink(env, problem)) return Usage("KIVMOD_LINK: " + problem);
