@@ -366,6 +366,25 @@ with tempfile.TemporaryDirectory() as top:
               and screen.count("overwrite Music\\") == asked, (code, screen))
     check("terminal: the progress line is redrawn", "\r" in screen and "done" in screen, screen)
 
+    # ---- detect: a phone on a serial device (the simulated phone on a pseudo-terminal) -------
+    simulator = os.path.join(os.path.dirname(tool), "kivmod-phonesim")
+    if os.path.exists(simulator):
+        sim = subprocess.Popen([simulator, "--config", config, phone], stdout=subprocess.PIPE, text=True, env=env)
+        expected = json.loads(kiv("--json", "info").stdout)
+        try:
+            device = sim.stdout.readline().strip().rsplit("serial:", 1)[-1]
+            r = run("--json", "detect", device, "/dev/ttyKIV9", env=env)
+            found = json.loads(r.stdout) if r.stdout else []
+            check("detect finds the phone on its device and says why others failed",
+                  r.returncode == 0 and found == [{"link": "serial:" + device, "model": expected["model"],
+                                                   "version": expected["version"]}]
+                  and "/dev/ttyKIV9: No such file" in r.stderr, (r.returncode, r.stdout, r.stderr))
+        finally:
+            sim.terminate()
+            sim.wait()
+    r = run("detect", "/dev/ttyKIV9", env=env)
+    check("detect without a phone exits 3", r.returncode == 3 and "no phone answered" in r.stderr, r.stderr)
+
     # ---- display: wide names, names that are not UTF-8, JSON read back ------------------------
     wide = "歌" * 60 + ".mp3"
     write(os.path.join(pc, wide), b"w" * 5000)

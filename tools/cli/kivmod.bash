@@ -3,7 +3,7 @@
 _kivmod() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} cword=$COMP_CWORD
   local -a words=("${COMP_WORDS[@]}")
-  local commands="info ls get put rm mv rename mkdir df resume playlist sounds"
+  local commands="detect info ls get put rm mv rename mkdir df resume playlist sounds"
   local options="--link --port --bt --spp --json --yes --no-clobber --quiet --help --version
                  --recursive --long --parents --move --from-phone --restart --discard --replace"
   case $prev in

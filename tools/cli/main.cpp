@@ -10,6 +10,7 @@
 
 #include "commands.hpp"
 #include "config.hpp"
+#include "detect.hpp"
 #include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
@@ -23,6 +24,8 @@ constexpr char kUsage[] =
     "usage: kivmod [options] COMMAND [ARGS]\n"
     "\n"
     "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
+    "  detect [DEVICE...]         serial and USB-serial devices where a phone answers (model,\n"
+    "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
     "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
@@ -100,6 +103,7 @@ struct CommandRule {
 
 const std::vector<CommandRule>& Rules() {
   static const std::vector<CommandRule> rules = {
+      {"detect", 0, SIZE_MAX, {"--json"}},
       {"info", 0, 0, {"--json"}},
       {"ls", 0, 1, {"--json", "-R", "-l"}},
       {"get", 2, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
@@ -266,6 +270,7 @@ int main(int argc, char** argv) {
 
   InstallCancelHandler();
   Host host;
+  if (command == "detect") return Detect(host, options, args);
   int result = Connect(host, options.link);
   if (result != kExitOk) return result;
   Tree tree(host.Window());
