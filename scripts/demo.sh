@@ -3,9 +3,19 @@
 # through the simulated phone in the tool's own process.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build/release --target kivmod-cli kivmod-phonesim
+# The build goes to a log, shown only when it fails; the demo shows the phone. Only the tool
+# is built (the simulated phone runs inside it), with as many jobs as there are cores.
+mkdir -p build
+log=build/demo-build.log
+launcher=()
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+if ! { bash scripts/install-deps.sh &&
+       cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" &&
+       cmake --build build/release -j "$(nproc)" --target kivmod-cli; } > "$log" 2>&1; then
+  cat "$log" >&2
+  echo "demo: the build failed (log: $log)" >&2
+  exit 1
+fi
 
 phone=build/demo-phone
 rm -rf "$phone"

@@ -22,6 +22,7 @@ constexpr std::size_t kResumeFileSize = 520;
 constexpr std::size_t kResumeTextLimit = 64 * 1024;
 constexpr intptr_t kAnswerContinue = 1;
 constexpr intptr_t kAnswerRestart = 2;
+constexpr intptr_t kAnswerDiscard = 3;
 
 std::filesystem::path ResumeFilePath() { return LocalPath(WorkFilePath(u"ResumeFiles.txt")); }
 
@@ -29,6 +30,22 @@ std::filesystem::path ResumeFilePath() { return LocalPath(WorkFilePath(u"ResumeF
 void BlankResumeFile() {
   std::ofstream out(ResumeFilePath(), std::ios::binary | std::ios::trunc);
   out << std::string(kResumeFileSize, ' ');
+}
+
+// The PC file and the phone folder the record names; false when it holds none.
+bool ReadResumeRecord(std::u16string& source, std::u16string& target) {
+  std::ifstream in(ResumeFilePath(), std::ios::binary);
+  if (!in) return false;
+  std::string bytes(kResumeTextLimit + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kResumeTextLimit) return false;
+  std::u16string text = Utf8ToU16(bytes);
+  auto tab = text.find(u'\t');
+  if (tab == std::u16string::npos) return false;
+  source = text.substr(0, tab);
+  target = text.substr(tab + 1);
+  return !source.empty() && !target.empty();
 }
 
 }  // namespace
@@ -50,18 +67,8 @@ bool CPhoneFileManager::LoadResumeDetails() {
   m_strResumeTarget.clear();
   m_strResumeName.clear();
   m_nResumeOffset = 0;
-  std::ifstream in(ResumeFilePath(), std::ios::binary);
-  if (!in) return false;
-  std::string bytes(kResumeTextLimit + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (bytes.size() > kResumeTextLimit) return false;
-  std::u16string text = Utf8ToU16(bytes);
-  auto tab = text.find(u'\t');
-  if (tab == std::u16string::npos) return false;
-  std::u16string source = text.substr(0, tab);
-  std::u16string target = text.substr(tab + 1);
-  if (source.empty() || target.empty()) return false;
+  std::u16string source, target;
+  if (!ReadResumeRecord(source, target)) return false;
   std::error_code ec;
   auto length = std::filesystem::file_size(LocalPath(source), ec);
   if (ec) length = 0;
@@ -84,12 +91,20 @@ int CPhoneFileManager::ResumeFileDownload(KivHwnd window) {
   LoadResumeDetails();
   std::error_code ec;
   auto length = std::filesystem::file_size(LocalPath(m_strResumeSource), ec);
+  Progress question;
+  question.question = kQuestionResume;
   if (m_strResumeSource.empty() || ec || !LocalCanRead(m_strResumeSource)) {
+    // A stale record (its PC file gone, or the phone's partial file gone) cannot be resumed,
+    // but a host that answers "discard" clears it, with the partial file when it is there.
+    std::u16string source, target;
+    if (ReadResumeRecord(source, target) && SendProgress(window, question) == kAnswerDiscard) {
+      m_PFileMan.DeleteFile(target, std::u16string(LocalFileName(source)));
+      BlankResumeFile();
+      return 0;
+    }
     SendReport(window, kReportResumeSource, kStyleName, m_strResumeSource);
     return 0;
   }
-  Progress question;
-  question.question = kQuestionResume;
   intptr_t answer = SendProgress(window, question);
 
   Progress announce;

@@ -21,7 +21,11 @@ namespace kiv {
 std::filesystem::path LocalPath(std::u16string_view path) {
   constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
   if (path.substr(0, kLongPrefix.size()) == kLongPrefix) path.remove_prefix(kLongPrefix.size());
-  return std::filesystem::path(U16ToUtf8(ReplaceChar(path, u'\\', u'/')));
+  const std::u16string slashed = ReplaceChar(path, u'\\', u'/');
+  // The name in the locale's character set; one it cannot spell stays UTF-8 (and is not found).
+  std::string local;
+  if (!U16ToLocalName(slashed, local)) local = U16ToUtf8(slashed);
+  return std::filesystem::path(local);
 }
 
 bool LocalIsDirectory(std::u16string_view path) {

@@ -19,6 +19,12 @@ std::string U16ToUtf8(std::u16string_view text);
 std::string U16ToAnsi(std::u16string_view text);
 std::u16string AnsiToU16(std::string_view text);
 
+// PC file names: in a UTF-8 locale, and in the C/POSIX locale, they are UTF-8; in another
+// locale they are in its character set. Nothing is replaced: a name that cannot be converted
+// gives false (and out is left as it was).
+bool LocalNameToU16(std::string_view bytes, std::u16string& out);
+bool U16ToLocalName(std::u16string_view text, std::string& out);
+
 // Length of a NUL-terminated UTF-16 text; a null pointer has length 0.
 std::size_t U16Length(const char16_t* text);
 // A host text: null is empty.

@@ -1,4 +1,5 @@
 """The kivmod tool through its process: exit codes and output against the simulated phone."""
+import concurrent.futures
 import json
 import os
 import pty
@@ -13,11 +14,22 @@ import time
 
 tool = os.path.abspath(sys.argv[1])
 passed = failed = 0
+# The user's own configuration file stays out of the tests.
+config_home = tempfile.mkdtemp()
+os.environ["XDG_CONFIG_HOME"] = config_home
+os.environ.pop("KIVMOD_LINK", None)
 
 
 def run(*args, env=None, timeout=30, cwd=None):
     return subprocess.run([tool, *args], capture_output=True, text=True, timeout=timeout, env=env,
                           stdin=subprocess.DEVNULL, cwd=cwd)
+
+
+def run_all(runner, arg_lists):
+    """Runs the tool once per argument list, all at once: each run spends most of its time in
+    the library's pause after disconnecting, so cases that only read take turns for nothing."""
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        return list(pool.map(lambda args: runner(*args), arg_lists))
 
 
 def check(name, condition, detail=""):
@@ -67,6 +79,9 @@ usage_cases = [
     ("bad bluetooth address", ["--bt", "00:11:22", "info"], "Bluetooth address"),
     ("bad port", ["--port", "zero", "info"], "--port"),
     ("link without value", ["info", "--link"], "needs a value"),
+    ("unknown link scheme", ["--link", "bogus", "info"], "unknown link bogus"),
+    ("tcp link without port", ["--link", "tcp:localhost", "info"], "tcp:HOST:PORT"),
+    ("serial link without device", ["--link", "serial:", "info"], "names no device"),
 ]
 for name, args, text in usage_cases:
     r = run(*args)
@@ -74,8 +89,24 @@ for name, args, text in usage_cases:
 
 r = run("--help")
 check("help exits 0 and lists exit codes", r.returncode == 0 and "Exit codes" in r.stdout and "6 cancelled" in r.stdout)
-r = run("--link", "sim:/nonexistent/phone", "info")
-check("missing phone folder exits 3", r.returncode == 3 and "could not connect" in r.stderr, r.stderr)
+for args, shown, absent in ((["get", "--help"], "get [-R] PHONEPATH... DIR", "put [--move]"),
+                            (["-h", "playlist"], "playlist put [--replace] NAME FILE", "sounds [PATH]")):
+    r = run(*args)
+    check("command help: " + " ".join(args), r.returncode == 0 and shown in r.stdout and absent not in r.stdout,
+          r.stdout)
+connect_cases = [
+    ("missing phone folder", "sim:/nonexistent/phone", "folder /nonexistent/phone: No such file or directory"),
+    ("missing serial device", "serial:/dev/ttyKIV7", "cannot open /dev/ttyKIV7: No such file or directory"),
+    ("file that is no serial device", "serial:" + os.path.abspath(__file__), "is not a serial device"),
+]
+for (name, link_text, text), r in zip(connect_cases,
+                                     run_all(run, [["--link", link_text, "info"] for _, link_text, _ in connect_cases])):
+    check("connect: " + name + " exits 3 and says why", r.returncode == 3 and "could not connect" in r.stderr
+          and text in r.stderr, (r.returncode, r.stderr))
+env_bad = dict(os.environ, KIVMOD_LINK="serial:/dev/ttyKIV7", KIVMOD_CONNECT_WAIT_MS="200")
+r = run("--port", "3", "info", env=dict(env_bad, KIVMOD_LINK="", KIVMOD_COM3="/dev/ttyKIV3"))
+check("connect: the default cable names the port and device", r.returncode == 3 and "no link given" in r.stderr
+      and "COM3 (/dev/ttyKIV3)" in r.stderr, r.stderr)
 
 with tempfile.TemporaryDirectory() as top:
     phone = os.path.join(top, "phone")
@@ -107,6 +138,10 @@ with tempfile.TemporaryDirectory() as top:
     def kiv(*args, **kw):
         return run(*link, *args, env=env, cwd=pc, **kw)
 
+    def kiv_apart(*args):
+        """kiv with a work folder of its own: tool runs at the same time must not share one."""
+        return run(*link, *args, env=dict(env, KIVMOD_WORKDIR=tempfile.mkdtemp(dir=top)), cwd=pc)
+
     # ---- info ------------------------------------------------------------------------------
     r = kiv("info")
     check("info exits 0", r.returncode == 0, r.stderr)
@@ -118,6 +153,22 @@ with tempfile.TemporaryDirectory() as top:
     check("json info folders", [f["path"] for f in data["folders"]] == ["Java", "Music", "Pictures"], data["folders"])
     r = run("ls", env=dict(env, KIVMOD_LINK="sim:" + phone), cwd=pc)
     check("KIVMOD_LINK is the default link", r.returncode == 0 and "Music/" in r.stdout, r.stderr)
+    os.makedirs(os.path.join(config_home, "kivmod"), exist_ok=True)
+    # The configuration file, overridden by the environment, overridden by the options.
+    config_cases = [
+        ("gives the link", "[phone]\nlink = sim:" + phone + "\n", {}, [], 0, "Music/"),
+        ("yields to KIVMOD_LINK", "link = sim:/nonexistent\n", {"KIVMOD_LINK": "sim:" + phone}, [], 0, "Music/"),
+        ("yields to --link", "link = sim:/nonexistent\n", {}, ["--link", "sim:" + phone], 0, "Music/"),
+        ("names the cable port", "port = 4\nwait = 100\n", {"KIVMOD_COM4": "/dev/ttyKIV4"}, [], 3, "COM4 (/dev/ttyKIV4)"),
+        ("with a bad value is a usage error", "link = tcp:nowhere\n", {}, [], 2, "config:1: link = tcp:nowhere"),
+        ("with an unknown key is a usage error", "[phone]\ncolour = red\n", {}, [], 2, "config:2: phone.colour = red"),
+    ]
+    for name, text, extra, args, code, shown in config_cases:
+        with open(os.path.join(config_home, "kivmod", "config"), "w") as f:
+            f.write(text)
+        r = run(*args, "ls", env=dict(env, **extra), cwd=pc)
+        check("config file " + name, r.returncode == code and shown in r.stdout + r.stderr, (r.returncode, r.stderr))
+    os.remove(os.path.join(config_home, "kivmod", "config"))
 
     # ---- ls -----------------------------------------------------------------------------------
     ls_cases = [
@@ -127,8 +178,7 @@ with tempfile.TemporaryDirectory() as top:
         ("case of the typed path", ["ls", "music/ROCK/live"], ["encore.mp3"]),
         ("one file", ["ls", "Music/first song.mp3"], ["first song.mp3"]),
     ]
-    for name, args, expected in ls_cases:
-        r = kiv(*args)
+    for (name, args, expected), r in zip(ls_cases, run_all(kiv_apart, [case[1] for case in ls_cases])):
         check("ls " + name, r.returncode == 0 and r.stdout.split("\n")[:-1] == expected, (r.stdout, r.stderr))
 
     r = kiv("ls", "-l", "Music")
@@ -148,9 +198,9 @@ with tempfile.TemporaryDirectory() as top:
           data["path"] == "Music" and live["path"] == "Music\\Rock\\Live" and live["files"][0]["size"] == 5000, data)
     check("ls --json flags", rock["flags"] == ["renamable"] and data["files"][0]["name"] == "first song.mp3"
           and re.match(r"\d{4}-\d\d-\d\dT", data["files"][0]["time"]), data)
-    for args in (["ls", "Music/Nothing"], ["ls", "Nowhere"], ["get", "Music/none.mp3", "out"],
-                 ["rm", "Music/none.mp3"], ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"]):
-        r = kiv(*args)
+    unknown = (["ls", "Music/Nothing"], ["ls", "Nowhere"], ["get", "Music/none.mp3", "out"],
+               ["rm", "Music/none.mp3"], ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"])
+    for args, r in zip(unknown, run_all(kiv_apart, unknown)):
         check("unknown path exits 7: " + " ".join(args), r.returncode == 7 and "no such file or folder" in r.stderr,
               (r.returncode, r.stderr))
 
@@ -161,6 +211,8 @@ with tempfile.TemporaryDirectory() as top:
     check("get copies the bytes", read(os.path.join(out, "first song.mp3")) == song
           and read(os.path.join(out, "loud.mp3")) == read(os.path.join(phone, "Music", "Rock", "loud.mp3")))
     check("get prints a line per file without a terminal", "get first song.mp3 120000/120000" in r.stderr, r.stderr)
+    r = kiv("-q", "get", "Music/first song.mp3", "out")
+    check("get -q prints no progress", r.returncode == 0 and r.stderr == "", r.stderr)
     r = kiv("get", "Music/Rock", "out")
     check("get of a folder needs -R", r.returncode == 2 and "get -R" in r.stderr, r.stderr)
     r = kiv("get", "-R", "Music/Rock", "tree")
@@ -325,6 +377,49 @@ with tempfile.TemporaryDirectory() as top:
               and screen.count("overwrite Music\\") == asked, (code, screen))
     check("terminal: the progress line is redrawn", "\r" in screen and "done" in screen, screen)
 
+    # ---- detect: a phone on a serial device (the simulated phone on a pseudo-terminal) -------
+    simulator = os.path.join(os.path.dirname(tool), "kivmod-phonesim")
+    if os.path.exists(simulator):
+        sim = subprocess.Popen([simulator, "--config", config, phone], stdout=subprocess.PIPE, text=True, env=env)
+        expected = json.loads(kiv("--json", "info").stdout)
+        try:
+            device = sim.stdout.readline().strip().rsplit("serial:", 1)[-1]
+            r = run("--json", "detect", device, "/dev/ttyKIV9", env=env)
+            found = json.loads(r.stdout) if r.stdout else []
+            check("detect finds the phone on its device and says why others failed",
+                  r.returncode == 0 and found == [{"link": "serial:" + device, "model": expected["model"],
+                                                   "version": expected["version"]}]
+                  and "/dev/ttyKIV9: No such file" in r.stderr, (r.returncode, r.stdout, r.stderr))
+        finally:
+            sim.terminate()
+            sim.wait()
+    r = run("detect", "/dev/ttyKIV9", env=env)
+    check("detect without a phone exits 3", r.returncode == 3 and "no phone answered" in r.stderr, r.stderr)
+
+    # ---- display: wide names, names that are not UTF-8, JSON read back ------------------------
+    wide = "歌" * 60 + ".mp3"
+    write(os.path.join(pc, wide), b"w" * 5000)
+    code, screen = at_terminal(["--yes", "put", wide, "Music"], [])
+    check("terminal: a wide name is cut between characters", code == 0 and "\ufffd" not in screen and "歌..." in screen,
+          (code, screen))
+    write(os.fsencode(os.path.join(phone, "Pictures")) + b"/bad\xff.jpg", b"j")
+    r = run(*link, "--json", "ls", "Pictures", env=dict(env, TZ="Asia/Kolkata"), cwd=pc)
+    files = json.loads(r.stdout)["files"] if r.returncode == 0 else []
+    check("ls --json stays valid JSON and times carry the UTC offset",
+          len(files) == 1 and files[0]["name"].startswith("bad") and files[0]["time"].endswith("+05:30"), r.stdout)
+    os.remove(os.fsencode(os.path.join(phone, "Pictures")) + b"/bad\xff.jpg")
+
+    # PC names that are not text in the locale are refused before anything is sent.
+    bad = os.path.join(os.fsencode(pc), b"caf\xe9.mp3")
+    write(bad, b"x" * 100)
+    before = sorted(os.listdir(os.path.join(phone, "Music")))
+    for locale_name in ("C", "C.UTF-8"):
+        r = run(*link, "put", os.fsdecode(bad), "Music", env=dict(env, LC_ALL=locale_name), cwd=pc)
+        check("put refuses a name that is not text (" + locale_name + ")", r.returncode == 2
+              and "caf\\xE9.mp3 is not valid text" in r.stderr
+              and sorted(os.listdir(os.path.join(phone, "Music"))) == before, (r.returncode, r.stderr))
+    os.remove(bad)
+
     # ---- Ctrl-C during a slow copy, then resume -------------------------------------------------
     configure('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
     big = os.urandom(3000000)
@@ -353,6 +448,12 @@ with tempfile.TemporaryDirectory() as top:
     check("resume --discard drops the partial file", r.returncode == 0 and not os.path.exists(target), r.stderr)
     r = kiv("resume")
     check("resume with nothing to resume fails", r.returncode == 5 and "no interrupted copy" in r.stderr, r.stderr)
+    # A record whose PC file is gone cannot be resumed, but --discard still clears it.
+    with open(os.path.join(work, "ResumeFiles.txt"), "w") as f:
+        f.write(os.path.join(pc, "gone.bin") + "\tMusic")
+    r = kiv("resume", "--discard")
+    check("resume --discard clears a stale record", r.returncode == 0 and kiv("resume").returncode == 5
+          and "no interrupted copy" in kiv("resume").stderr, r.stderr)
     configure('<phone delayMs="5" maxPacket="2048"><internal total="100000000"/></phone>')
     code, err, started = cancelled_put()
     check("a second Ctrl-C run cancels too", code == 6, (code, err))

@@ -10,6 +10,8 @@
 #include <optional>
 #include <system_error>
 
+#include <langinfo.h>
+
 #include "text.hpp"
 
 namespace fs = std::filesystem;
@@ -27,6 +29,7 @@ class StringList {
   StringList(const StringList&) = delete;
   StringList& operator=(const StringList&) = delete;
   void Add(const std::string& text) { Kiv_StringList_Add(list_, Utf16(text).c_str()); }
+  void Add(const std::u16string& text) { Kiv_StringList_Add(list_, text.c_str()); }
   int32_t Count() const { return Kiv_StringList_Count(list_); }
   const KivStringList* get() const { return list_; }
 
@@ -35,6 +38,14 @@ class StringList {
 };
 
 std::string Shown(const std::string& phonePath) { return phonePath.empty() ? "the top level" : phonePath; }
+
+// A PC name the library can be given, or the message that it cannot.
+bool PcName(const std::string& bytes, std::u16string& out) {
+  if (PcNameToUtf16(bytes, out)) return true;
+  Complain("the PC name " + Printable(bytes) + " is not valid text in the locale's character set (" +
+           nl_langinfo(CODESET) + "); rename it or run kivmod in a locale that spells it");
+  return false;
+}
 
 int NotFound(const std::string& phonePath) {
   Complain("no such file or folder on the phone: " + phonePath);
@@ -70,12 +81,6 @@ bool ShadowedByPcFolder(const std::string& phonePath) {
   return true;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + Json(items[i]);
-  return out + "]";
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
   for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
@@ -84,37 +89,28 @@ std::string Joined(const std::vector<std::string>& items) {
 
 // ---- info ------------------------------------------------------------------------------
 
-std::string FolderJsonShort(const PhoneFolder& f) {
-  return "{\"path\":" + Json(f.path) + ",\"attributes\":" + std::to_string(f.attributes) +
-         ",\"flags\":" + JsonList(FolderFlags(f.attributes)) + "}";
+JsonValue FolderJsonShort(const PhoneFolder& f) {
+  return {{"path", f.path}, {"attributes", f.attributes}, {"flags", FolderFlags(f.attributes)}};
 }
 
 // ---- ls --------------------------------------------------------------------------------
 
-std::string FileJson(const PhoneFile& f) {
-  return "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.Path()) + ",\"size\":" + std::to_string(f.size) +
-         ",\"time\":" + Json(IsoTime(f.time1)) + ",\"time1\":" + std::to_string(f.time1) +
-         ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FileFlags(f.attributes)) + "}";
+JsonValue FileJson(const PhoneFile& f) {
+  return {{"name", f.name},          {"path", f.Path()},           {"size", f.size},
+          {"time", IsoTime(f.time1)}, {"time1", f.time1},          {"attributes", f.attributes},
+          {"flags", FileFlags(f.attributes)}};
 }
 
-std::string ListingJson(Session& s, const Listing& l, bool recursive);
-
-std::string FolderJson(Session& s, const PhoneFolder& f, bool recursive) {
-  std::string out = "{\"name\":" + Json(f.name) + ",\"path\":" + Json(f.path) +
-                    ",\"attributes\":" + std::to_string(f.attributes) + ",\"flags\":" + JsonList(FolderFlags(f.attributes));
-  if (recursive) {
-    std::string inner = ListingJson(s, s.tree.List(f.path), true);
-    out += "," + inner.substr(1, inner.size() - 2);
+// The folders and files of a listing (with -R each folder holds its own).
+void AddListing(Session& s, const Listing& l, bool recursive, JsonValue& out) {
+  out["folders"] = JsonValue::array();
+  for (const PhoneFolder& f : l.folders) {
+    JsonValue folder{{"name", f.name}, {"path", f.path}, {"attributes", f.attributes}, {"flags", FolderFlags(f.attributes)}};
+    if (recursive) AddListing(s, s.tree.List(f.path), true, folder);
+    out["folders"].push_back(std::move(folder));
   }
-  return out + "}";
-}
-
-std::string ListingJson(Session& s, const Listing& l, bool recursive) {
-  std::string out = "{\"folders\":[";
-  for (std::size_t i = 0; i < l.folders.size(); ++i) out += (i ? "," : "") + FolderJson(s, l.folders[i], recursive);
-  out += "],\"files\":[";
-  for (std::size_t i = 0; i < l.files.size(); ++i) out += (i ? "," : "") + FileJson(l.files[i]);
-  return out + "]}";
+  out["files"] = JsonValue::array();
+  for (const PhoneFile& f : l.files) out["files"].push_back(FileJson(f));
 }
 
 void PrintFolderLine(const PhoneFolder& f, bool longFormat) {
@@ -198,7 +194,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   for (const PhoneFile& f : group.files) {
     fs::path local = group.dir / f.name;
     if (s.options.overwrite == Overwrite::None && fs::exists(local, ec)) {
-      std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
+      if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
       continue;
     }
     if (ShadowedByPcFolder(f.Path())) return kExitFailed;
@@ -212,7 +208,9 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   s.host.BeginTransfer("get", sizes, "");
   // A copy that fails leaves the PC file as it was: the library writes beside it and puts
   // the copy in place only when complete.
-  int32_t done = Kiv_SendToPC(list.get(), Utf16(group.dir.string()).c_str(), s.host.Window());
+  std::u16string dir;
+  if (!PcName(group.dir.string(), dir)) return kExitUsage;
+  int32_t done = Kiv_SendToPC(list.get(), dir.c_str(), s.host.Window());
   bool ok = done > 0 && s.host.reports == 0;
   std::string unfinished = s.host.EndTransfer(ok);
   // The phone's last-piece mark ends a copy; a file that came out shorter or longer than
@@ -324,15 +322,15 @@ int Info(Session& s) {
   const KivTypeArray* types = Kiv_GetSupportFileExt();
   Listing top = s.tree.List("");
   if (s.options.json) {
-    std::printf("{\"model\":%s,\"version\":%d,\"card\":%s,\"types\":[", Json(Utf8(model)).c_str(),
-                Kiv_GetFileManVersion(), Json(Utf8(card)).c_str());
+    JsonValue out{{"model", Utf8(model)}, {"version", Kiv_GetFileManVersion()}, {"card", Utf8(card)}};
+    out["types"] = JsonValue::array();
     for (int i = 0; i < types->count; ++i)
-      std::printf("%s{\"ext\":%s,\"maxSize\":%u,\"rules\":%u}", i ? "," : "", Json(Utf8(types->entries[i].name)).c_str(),
-                  types->entries[i].maxSize, types->entries[i].rules);
-    std::printf("],\"folders\":[");
-    for (std::size_t i = 0; i < top.folders.size(); ++i)
-      std::printf("%s%s", i ? "," : "", FolderJsonShort(top.folders[i]).c_str());
-    std::printf("]}\n");
+      out["types"].push_back({{"ext", Utf8(types->entries[i].name)},
+                              {"maxSize", types->entries[i].maxSize},
+                              {"rules", types->entries[i].rules}});
+    out["folders"] = JsonValue::array();
+    for (const PhoneFolder& f : top.folders) out["folders"].push_back(FolderJsonShort(f));
+    std::printf("%s\n", Dump(out).c_str());
     return kExitOk;
   }
   std::printf("Model:            %s\n", Utf8(model).c_str());
@@ -371,14 +369,18 @@ int Ls(Session& s, const std::vector<std::string>& args) {
   if (Cancelled()) return kExitCancelled;
   if (entry->kind == Tree::Kind::File) {
     if (s.options.json)
-      std::printf("{\"path\":%s,\"folders\":[],\"files\":[%s]}\n", Json(entry->path).c_str(), FileJson(entry->file).c_str());
+      std::printf("%s\n", Dump({{"path", entry->path},
+                                 {"folders", JsonValue::array()},
+                                 {"files", JsonValue::array({FileJson(entry->file)})}})
+                               .c_str());
     else
       PrintFileLine(entry->file, s.options.longFormat);
     return code;
   }
   if (s.options.json) {
-    std::string inner = ListingJson(s, s.tree.List(entry->path), recursive);
-    std::printf("{\"path\":%s,%s\n", Json(entry->path).c_str(), inner.substr(1).c_str());
+    JsonValue out{{"path", entry->path}};
+    AddListing(s, s.tree.List(entry->path), recursive, out);
+    std::printf("%s\n", Dump(out).c_str());
   } else if (recursive) {
     PrintRecursive(s, entry->path, true);
   } else {
@@ -476,10 +478,13 @@ int Put(Session& s, const std::vector<std::string>& args) {
         Complain(args[i] + " is not a file; put sends files only");
         return kExitUsage;
       }
-      name = local.filename().string();
+      std::u16string wide;
+      if (!PcName(local.string(), wide)) return kExitUsage;
+      const std::string converted = Utf8(wide.c_str());
+      name = converted.substr(converted.rfind('/') + 1);
       size = static_cast<int64_t>(fs::file_size(local, ec));
-      shown = args[i];
-      list.Add(local.string());
+      shown = Printable(args[i]);
+      list.Add(wide);
     }
     const std::string extension = Extension(name);
     if (!(TypeRules(extension, nullptr) & KIV_TYPE_TO_PHONE)) {
@@ -714,22 +719,21 @@ int Df(Session& s, const std::vector<std::string>& args) {
     rows.push_back(row);
   }
   if (s.options.json) {
-    std::printf("[");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Space& r = rows[i];
-      std::printf("%s{\"path\":%s,\"total\":%lld,\"free\":%lld,\"used\":%lld}", i ? "," : "", Json(r.path).c_str(),
-                  static_cast<long long>(r.total), static_cast<long long>(r.free), static_cast<long long>(r.total - r.free));
-    }
-    std::printf("]\n");
+    JsonValue out = JsonValue::array();
+    for (const Space& r : rows)
+      out.push_back({{"path", r.path}, {"total", r.total}, {"free", r.free}, {"used", r.total - r.free}});
+    std::printf("%s\n", Dump(out).c_str());
     return code;
   }
   std::size_t width = 6;
-  for (const Space& r : rows) width = std::max(width, r.path.size());
+  for (const Space& r : rows) width = std::max(width, DisplayWidth(r.path));
   if (!rows.empty()) std::printf("%-*s  %8s  %8s  %8s  %4s\n", static_cast<int>(width), "Folder", "Size", "Used", "Free", "Use%");
   for (const Space& r : rows) {
     int64_t used = r.total - r.free;
     int percent = r.total > 0 ? static_cast<int>((used * 100 + r.total - 1) / r.total) : 0;
-    std::printf("%-*s  %8s  %8s  %8s  %3d%%\n", static_cast<int>(width), r.path.c_str(), HumanSize(r.total).c_str(),
+    // Padded by display width: a name's bytes are not its columns.
+    std::printf("%s%s  %8s  %8s  %8s  %3d%%\n", r.path.c_str(), std::string(width - DisplayWidth(r.path), ' ').c_str(),
+                HumanSize(r.total).c_str(),
                 HumanSize(used).c_str(), HumanSize(r.free).c_str(), percent);
   }
   return code;
@@ -745,7 +749,7 @@ int Resume(Session& s) {
   const bool ok = (sent == 1 || s.options.discard) && s.host.reports == 0;
   s.host.EndTransfer(ok && sent == 1);
   if (ok) {
-    if (s.options.discard) std::fprintf(stderr, "kivmod: the interrupted copy was discarded\n");
+    if (s.options.discard && !Quiet()) std::fprintf(stderr, "kivmod: the interrupted copy was discarded\n");
     return kExitOk;
   }
   if (Cancelled()) return kExitCancelled;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "diagnose.hpp"
 #include "text.hpp"
 
 namespace cli {
@@ -34,9 +35,11 @@ intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_
   return static_cast<Host*>(user)->Message(msg, wParam, lParam);
 }
 
+bool g_quiet = false;
+
 bool ProgressOnTerminal() {
   static const bool terminal = isatty(STDERR_FILENO) == 1;
-  return terminal;
+  return terminal && !g_quiet;
 }
 
 int TerminalWidth() {
@@ -104,6 +107,9 @@ std::string ReportSentence(uint32_t code, const std::string& t1, const std::stri
     }
   }
 }
+
+void SetQuiet(bool quiet) { g_quiet = quiet; }
+bool Quiet() { return g_quiet; }
 
 void Complain(const std::string& text) {
   EndLine();
@@ -209,6 +215,7 @@ void Host::FinishFile(bool completed) {
       std::fprintf(stderr, "\r\x1b[K");
       g_lineOpen = false;
     }
+    if (g_quiet) return;
     const bool unasked = overwrite == Overwrite::Ask && isatty(STDIN_FILENO) != 1;
     std::fprintf(stderr, "%s %s skipped (it is on the phone already%s)\n", verb_.c_str(), name.c_str(),
                  unasked ? "; --yes replaces it" : "");
@@ -221,7 +228,7 @@ void Host::FinishFile(bool completed) {
     return;
   }
   // Without a terminal: one line per file, when it is done or where it stopped.
-  if (completed || fileDone_ > 0)
+  if ((completed || fileDone_ > 0) && !g_quiet)
     std::fprintf(stderr, "%s %s %lld/%lld\n", verb_.c_str(), name.c_str(), static_cast<long long>(fileDone_),
                  static_cast<long long>(fileTotal_));
 }
@@ -253,12 +260,13 @@ void Host::Draw(bool force) {
     room = width - fixed;
   }
   if (room < 4) room = 4;
-  if (static_cast<int>(name.size()) > room) name = name.substr(0, static_cast<std::size_t>(room - 3)) + "...";
+  name = FitWidth(name, static_cast<std::size_t>(room));
+  const int nameWidth = static_cast<int>(DisplayWidth(name));
   std::string line = verb_ + " " + name;
   if (barWidth > 0) {
     int filled = fileTotal_ > 0 ? static_cast<int>(static_cast<double>(fileDone_) / static_cast<double>(fileTotal_) * barWidth) : 0;
     filled = std::clamp(filled, 0, barWidth);
-    line += std::string(static_cast<std::size_t>(room - static_cast<int>(name.size()) + 1), ' ');
+    line += std::string(static_cast<std::size_t>(room - nameWidth + 1), ' ');
     line += "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]";
   }
   line += "  " + stats;
@@ -402,8 +410,10 @@ int Connect(Host& host, const LinkOptions& options) {
     Complain("cancelled");
     return kExitCancelled;
   }
-  Complain(options.bluetooth ? "could not connect to the phone over Bluetooth (check the address, pairing or --link)"
-                             : "could not connect to the phone (check the cable, --port or --link)");
+  LinkOptions tried = options;
+  if (tried.link.empty() && !options.bluetooth)
+    if (const char* env = std::getenv("KIVMOD_LINK")) tried.link = env;
+  Complain(ConnectFailure(tried));
   return kExitConnect;
 }
 

@@ -29,6 +29,10 @@ std::string ReportSentence(uint32_t code, const std::string& text1, const std::s
 // "kivmod: " + text on standard error, after ending a progress line that is on screen.
 void Complain(const std::string& text);
 
+// -q: no progress lines and no notes on standard error; errors are still printed.
+void SetQuiet(bool quiet);
+bool Quiet();
+
 class Host {
  public:
   Host();

@@ -1,5 +1,6 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,9 @@
 
 #include "backup.hpp"
 #include "commands.hpp"
+#include "config.hpp"
+#include "detect.hpp"
+#include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
 #include "java_mail.hpp"
@@ -21,7 +25,9 @@ using namespace cli;
 constexpr char kUsage[] =
     "usage: kivmod [options] COMMAND [ARGS]\n"
     "\n"
-    "Commands (phone paths take \"/\" or \"\\\" between folders, e.g. Music/Rock/song.mp3):\n"
+    "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
+    "  detect [DEVICE...]         serial and USB-serial devices where a phone answers (model,\n"
+    "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
     "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
@@ -69,7 +75,8 @@ constexpr char kUsage[] =
     "  -y, --yes       replace files on the phone without asking\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
-    "  -h, --help      this text\n"
+    "  -q, --quiet     no progress lines or notes, only errors\n"
+    "  -h, --help      this text (after a command: that command's help)\n"
     "  --version       the tool's version\n"
     "\n"
     "Without --yes or --no-clobber, put asks before replacing a phone file when it runs at a\n"
@@ -83,6 +90,28 @@ int Usage(const std::string& problem) {
   return kExitUsage;
 }
 
+// A command's help: its lines of the usage text and the options it takes.
+void CommandHelp(const std::string& command, const std::set<std::string>& options) {
+  std::string text = kUsage, out;
+  bool inside = false;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const bool continuation = line.rfind("                  ", 0) == 0;
+    if (!continuation) inside = line.rfind("  " + command + " ", 0) == 0 || line == "  " + command;
+    if (inside) out += line + "\n";
+  }
+  std::printf("usage: kivmod [options] %s\n\n%s", command.c_str(), out.c_str());
+  if (!options.empty()) {
+    std::printf("\nIts options:");
+    for (const std::string& o : options) std::printf(" %s", o.c_str());
+    std::printf("\n");
+  }
+  std::printf("\nThe connection options (--link, --port, --bt, --spp, -q) apply to every command;\n"
+              "'kivmod --help' lists them and the exit codes.\n");
+}
+
 struct CommandRule {
   const char* name;
   std::size_t minArgs, maxArgs;
@@ -91,6 +120,7 @@ struct CommandRule {
 
 const std::vector<CommandRule>& Rules() {
   static const std::vector<CommandRule> rules = {
+      {"detect", 0, SIZE_MAX, {"--json"}},
       {"info", 0, 0, {"--json"}},
       {"ls", 0, 1, {"--json", "-R", "-l"}},
       {"get", 2, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
@@ -113,12 +143,16 @@ const std::vector<CommandRule>& Rules() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // PC file names and display widths follow the user's locale.
+  std::setlocale(LC_CTYPE, "");
   Options options;
   std::string command;
   std::vector<std::string> args;
   std::vector<std::string> given;  // command options in the canonical spelling
   std::string btAddress;
   bool optionsEnd = false;
+  bool help = false;
+  bool portGiven = false;
 
   auto value = [&](int& i, const std::string& name, std::string& out) {
     std::string a = argv[i];
@@ -151,8 +185,9 @@ int main(int argc, char** argv) {
     if (a == "--") {
       optionsEnd = true;
     } else if (a == "-h" || a == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
+      help = true;
+    } else if (a == "-q" || a == "--quiet") {
+      SetQuiet(true);
     } else if (a == "--version") {
       std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
       return kExitOk;
@@ -165,6 +200,7 @@ int main(int argc, char** argv) {
       long port = std::strtol(text.c_str(), &end, 10);
       if (text.empty() || *end || port < 1 || port > 255) return Usage("--port takes a number from 1 to 255");
       options.link.port = static_cast<int>(port);
+      portGiven = true;
     } else if (is(a, "--bt")) {
       if (!value(i, "--bt", btAddress)) return Usage("--bt needs an address");
       if (!ParseBluetoothAddress(btAddress, options.link.address))
@@ -200,7 +236,8 @@ int main(int argc, char** argv) {
           case 'p': given.push_back("-p"); break;
           case 'y': given.push_back("--yes"); break;
           case 'n': given.push_back("--no-clobber"); break;
-          case 'h': std::fputs(kUsage, stdout); return kExitOk;
+          case 'h': help = true; break;
+          case 'q': SetQuiet(true); break;
           default: return Usage("unknown option -" + std::string(1, a[k]) + " (in " + a + ")");
         }
       }
@@ -209,10 +246,17 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (command.empty()) return Usage("no command given");
   const CommandRule* rule = nullptr;
   for (const CommandRule& r : Rules())
     if (command == r.name) rule = &r;
+  if (help) {
+    if (rule)
+      CommandHelp(command, rule->options);
+    else
+      std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command.empty()) return Usage("no command given");
   if (!rule) return Usage("unknown command " + command);
   for (const std::string& o : given) {
     if (!rule->options.count(o)) return Usage("option " + o + " does not apply to " + command);
@@ -231,7 +275,24 @@ int main(int argc, char** argv) {
   auto count = [&](const char* o) { return std::count(given.begin(), given.end(), std::string(o)) > 0; };
   if (count("--yes") && count("--no-clobber")) return Usage("--yes and --no-clobber exclude each other");
   if (options.restart && options.discard) return Usage("--restart and --discard exclude each other");
-  if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR");
+  // The configuration file fills in what neither the options nor the environment say.
+  LinkOptions fromFile;
+  if (std::string problem; !ReadConfig(fromFile, problem)) return Usage(problem);
+  const char* envLink = std::getenv("KIVMOD_LINK");
+  const bool linkElsewhere = !options.link.link.empty() || options.link.bluetooth || (envLink && *envLink);
+  if (!linkElsewhere) {
+    options.link.link = fromFile.link;
+    if (fromFile.bluetooth) {
+      options.link.bluetooth = true;
+      std::copy(fromFile.address, fromFile.address + 6, options.link.address);
+    }
+  }
+  if (!portGiven) options.link.port = fromFile.port;
+  if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR (or bluetooth in the configuration file)");
+  if (std::string problem; !options.link.link.empty() && !WellFormedLink(options.link.link, problem)) return Usage(problem);
+  if (const char* env = std::getenv("KIVMOD_LINK"); env && *env && options.link.link.empty() && !options.link.bluetooth) {
+    if (std::string problem; !WellFormedLink(env, problem)) return Usage("KIVMOD_LINK: " + problem);
+  }
   if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
   if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
   int result = kExitOk;
@@ -244,6 +305,7 @@ int main(int argc, char** argv) {
     return result;
   }
   Host host;
+  if (command == "detect") return Detect(host, options, args);
   result = Connect(host, options.link);
   if (result != kExitOk) return result;
   Tree tree(host.Window());

@@ -55,17 +55,24 @@ int Ls(const Session& s) {
   auto names = PlaylistNames(ok);
   if (!ok) return Failed("cannot read the playlist names");
   if (s.options.json) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < names.size(); ++i) out += (i ? "," : "") + Json(names[i]);
-    std::printf("%s]\n", out.c_str());
+    std::printf("%s\n", Dump(JsonValue(names)).c_str());
   } else {
     for (const auto& n : names) std::printf("%s\n", n.c_str());
   }
   return kExitOk;
 }
 
+// The PC file name as the library takes it; false (with the message) when it is not text.
+bool PcFile(const std::string& file, std::u16string& out) {
+  if (PcNameToUtf16(file, out)) return true;
+  Complain("the PC name " + Printable(file) + " is not valid text in the locale's character set; rename it");
+  return false;
+}
+
 int Get(const std::string& name, const std::string& file) {
-  if (!Kiv_GetPlayListContents(Utf16(file).c_str(), Utf16(name).c_str(), nullptr))
+  std::u16string path;
+  if (!PcFile(file, path)) return kExitUsage;
+  if (!Kiv_GetPlayListContents(path.c_str(), Utf16(name).c_str(), nullptr))
     return Check(name, "cannot read playlist " + name + " (" + file + " holds what arrived)");
   return kExitOk;
 }
@@ -88,9 +95,7 @@ int Show(const Session& s, const std::string& name) {
     pos = end + 1;
   }
   if (s.options.json) {
-    std::string out = "{\"name\":" + Json(name) + ",\"songs\":[";
-    for (std::size_t i = 0; i < songs.size(); ++i) out += (i ? "," : "") + Json(songs[i]);
-    std::printf("%s]}\n", out.c_str());
+    std::printf("%s\n", Dump(JsonValue{{"name", name}, {"songs", songs}}).c_str());
   } else {
     for (const auto& song : songs) std::printf("%s\n", song.c_str());
   }
@@ -110,8 +115,10 @@ int Put(Session& s, const std::string& name, const std::string& file) {
     Complain("playlist " + name + " exists on the phone; --replace replaces its content");
     return kExitFailed;
   }
+  std::u16string path;
+  if (!PcFile(file, path)) return kExitUsage;
+  const auto phoneName = Utf16(name);
   s.host.BeginTransfer("put", {{name, static_cast<int64_t>(size)}}, "");
-  const auto path = Utf16(file), phoneName = Utf16(name);
   const int32_t ok = exists ? Kiv_EditPlaylist(path.c_str(), phoneName.c_str(), s.host.Window())
                             : Kiv_AddPlaylist(path.c_str(), phoneName.c_str(), s.host.Window());
   s.host.EndTransfer(ok == 1);
@@ -185,20 +192,15 @@ int Sounds(Session& s, const std::vector<std::string>& args) {
   for (auto* t : text) Kiv_String_Free(t);
 
   if (s.options.json) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Row& r = rows[i];
-      out += std::string(i ? "," : "") + "{\"performer\":" + Json(r.performer) + ",\"title\":" + Json(r.title) +
-             ",\"album\":" + Json(r.album) + ",\"duration\":" + std::to_string(r.duration) +
-             ",\"genre\":" + Json(r.genre) + ",\"path\":" + Json(r.path) + "}";
-    }
-    std::printf("%s]\n", out.c_str());
+    JsonValue out = JsonValue::array();
+    for (const Row& r : rows)
+      out.push_back({{"performer", r.performer}, {"title", r.title}, {"album", r.album}, {"duration", r.duration},
+                     {"genre", r.genre}, {"path", r.path}});
+    std::printf("%s\n", Dump(out).c_str());
     return kExitOk;
   }
-  // Columns as wide as their widest text, counted in characters.
-  auto width = [](const std::string& t) {
-    return static_cast<std::size_t>(std::count_if(t.begin(), t.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-  };
+  // Columns as wide as their widest text, in terminal columns.
+  auto width = [](const std::string& t) { return DisplayWidth(t); };
   const char* head[] = {"PERFORMER", "TITLE", "ALBUM", "TIME", "GENRE", "PATH"};
   std::vector<std::vector<std::string>> table{{head, head + 6}};
   for (const Row& r : rows) table.push_back({r.performer, r.title, r.album, Duration(r.duration), r.genre, r.path});

@@ -3,6 +3,12 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
 
 namespace cli {
 
@@ -13,6 +19,8 @@ std::string Utf8(const KivChar* text) {
     if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
       ++text;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a surrogate without its partner
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -55,21 +63,106 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-      out += buf;
+namespace {
+
+// Decodes one UTF-8 character at text[i]; a byte that does not start a valid one counts as
+// one character of its own (U+FFFD).
+char32_t NextChar(const std::string& text, std::size_t& i) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (n == 0 || i + n > text.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  char32_t c = n == 1 ? b : b & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (next & 0x3F);
+  }
+  i += n;
+  return c;
+}
+
+// wcwidth under UTF-8 rules whatever the process's locale is.
+int CharWidth(char32_t c) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  int w = -1;
+  if (utf8) {
+    const locale_t old = uselocale(utf8);
+    w = ::wcwidth(static_cast<wchar_t>(c));
+    uselocale(old);
+  }
+  if (w >= 0) return w;
+  return c < 0x20 || c == 0x7F ? 0 : 1;
+}
+
+}  // namespace
+
+bool PcNameToUtf16(const std::string& bytes, std::u16string& out) {
+  const char* charset = nl_langinfo(CODESET);
+  if (!charset || !*charset || std::strcmp(charset, "ANSI_X3.4-1968") == 0) charset = "UTF-8";
+  iconv_t cd = iconv_open("UTF-16LE", charset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = bytes, result(bytes.size() * 4 + 8, '\0');
+  char* inp = in.data();
+  std::size_t inleft = in.size();
+  char* outp = result.data();
+  std::size_t outleft = result.size();
+  const bool ok = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return false;
+  std::u16string text;
+  for (const char* p = result.data(); p + 1 < outp; p += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+  out = std::move(text);
+  return true;
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t start = i;
+    const char32_t c = NextChar(bytes, i);
+    if (c == 0xFFFD && !(i - start == 3 && bytes.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(bytes[start]));
+      out += hex;
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+      out += hex;
     } else {
-      out += c;
+      out.append(bytes, start, i - start);
     }
   }
-  return out + "\"";
+  return out;
+}
+
+std::string Dump(const JsonValue& value) { return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace); }
+
+std::string Json(const std::string& text) { return Dump(JsonValue(text)); }
+
+std::size_t DisplayWidth(const std::string& text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) width += static_cast<std::size_t>(CharWidth(NextChar(text, i)));
+  return width;
+}
+
+std::string FitWidth(const std::string& text, std::size_t columns) {
+  if (DisplayWidth(text) <= columns) return text;
+  const std::size_t room = columns > 3 ? columns - 3 : 0;
+  std::size_t width = 0, end = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t w = static_cast<std::size_t>(CharWidth(NextChar(text, i)));
+    if (width + w > room) break;
+    width += w;
+    end = i;
+  }
+  return text.substr(0, end) + std::string(columns > 3 ? 3 : columns, '.');
 }
 
 std::vector<std::string> Components(const std::string& phonePath) {
@@ -158,7 +251,12 @@ std::string Format(uint32_t seconds, const char* pattern) {
 }  // namespace
 
 std::string LocalTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%d %H:%M"); }
-std::string IsoTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%dT%H:%M:%S"); }
+std::string IsoTime(uint32_t seconds) {
+  std::string out = Format(seconds, "%Y-%m-%dT%H:%M:%S%z");
+  // strftime gives "+0200"; ISO 8601 text is easier to read back as "+02:00".
+  if (out.size() >= 5) out.insert(out.size() - 2, ":");
+  return out;
+}
 
 std::string Escaped(const std::string& text) {
   std::string out;

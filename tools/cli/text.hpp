@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "kivmod/kivmod.h"
 
 namespace cli {
 
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf8(const KivChar* text);
 std::u16string Utf16(const std::string& text);
 
@@ -17,9 +20,24 @@ std::u16string Utf16(const std::string& text);
 // C escapes ("\n", "\t", ...) or three octal digits ("\033"). Phone names hold no "\"
 // (it separates the tree's components), so a backslash stays as it is.
 std::string Escaped(const std::string& text);
+// JSON values keep their members in the order they are added.
+using JsonValue = nlohmann::ordered_json;
+// The JSON text of a value; bytes that are not UTF-8 become U+FFFD, so the text is always valid.
+std::string Dump(const JsonValue& value);
+// A PC file name (bytes as the file system has them) as the library's UTF-16: UTF-8 in a
+// UTF-8 or the C/POSIX locale, else the locale's character set. False when the bytes are not
+// valid text there; nothing is replaced.
+bool PcNameToUtf16(const std::string& bytes, std::u16string& out);
+// Bytes that are not printable ASCII or valid UTF-8 shown as \xFF, for messages.
+std::string Printable(const std::string& bytes);
 
 // A JSON string literal of UTF-8 text.
 std::string Json(const std::string& text);
+
+// Columns that UTF-8 text takes on a terminal (wcwidth of each character).
+std::size_t DisplayWidth(const std::string& text);
+// The text cut to at most columns display columns, never inside a character; "..." marks a cut.
+std::string FitWidth(const std::string& text, std::size_t columns);
 
 // A phone path as the library spells it: "/" and "\" both separate components, empty
 // components are dropped, "\" joins the rest. The top level is the empty path.
@@ -41,6 +59,7 @@ std::string HumanSize(int64_t bytes);
 std::string Duration(double seconds);
 // Seconds since 1970 as local "YYYY-MM-DD HH:MM" (and with seconds and "T" for JSON).
 std::string LocalTime(uint32_t seconds);
+// ISO 8601 local time with its UTC offset: "2024-05-01T12:34:56+02:00".
 std::string IsoTime(uint32_t seconds);
 
 }  // namespace cli

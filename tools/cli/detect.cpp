@@ -1,0 +1,64 @@
+#include "detect.hpp"
+
+#include <glob.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diagnose.hpp"
+#include "text.hpp"
+
+namespace cli {
+namespace {
+
+std::vector<std::string> SerialDevices() {
+  std::vector<std::string> out;
+  for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*", "/dev/rfcomm*"}) {
+    glob_t found{};
+    if (::glob(pattern, 0, nullptr, &found) == 0)
+      for (std::size_t i = 0; i < found.gl_pathc; ++i) out.emplace_back(found.gl_pathv[i]);
+    ::globfree(&found);
+  }
+  return out;
+}
+
+// The cable session's transfer method, as Connect uses it.
+constexpr int32_t kCableMethod = 1;
+
+}  // namespace
+
+int Detect(Host& host, const Options& options, const std::vector<std::string>& given) {
+  const std::vector<std::string> devices = given.empty() ? SerialDevices() : given;
+  // A device with nothing on it should not hold the search up for long.
+  setenv("KIVMOD_CONNECT_WAIT_MS", "2000", 0);
+  JsonValue found = JsonValue::array();
+  for (const std::string& device : devices) {
+    if (Cancelled()) return kExitCancelled;
+    setenv("KIVMOD_LINK", ("serial:" + device).c_str(), 1);
+    host.Reset();
+    host.holdReports = true;
+    Kiv_InitalizeU(host.Window());
+    const bool connected = Kiv_Connect(1, 0, host.Window(), kCableMethod) == 1;
+    host.holdReports = false;
+    if (!connected) {
+      LinkOptions tried = options.link;
+      tried.link = "serial:" + device;
+      if (!Quiet()) std::fprintf(stderr, "kivmod: %s: %s\n", device.c_str(),
+                                 host.locked ? "a phone that is locked" : ConnectFailure(tried).c_str());
+      continue;
+    }
+    KivChar model[256] = {};
+    Kiv_GetModelName(model);
+    const int version = Kiv_GetFileManVersion();
+    Kiv_Disconnect();
+    found.push_back({{"link", "serial:" + device}, {"model", Utf8(model)}, {"version", version}});
+    if (!options.json) std::printf("serial:%s  %s  protocol %d\n", device.c_str(), Utf8(model).c_str(), version);
+  }
+  if (options.json) std::printf("%s\n", Dump(found).c_str());
+  if (found.empty() && !options.json && !Quiet())
+    std::fprintf(stderr, "kivmod: no phone answered on %s\n",
+                 devices.empty() ? "any serial device (none found)" : "the serial devices tried");
+  return found.empty() ? kExitConnect : kExitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,15 @@
+// kivmod detect: the serial and USB-serial devices on which a phone answers the handshake.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "commands.hpp"
+
+namespace cli {
+
+// Tries each device (default: /dev/ttyUSB*, /dev/ttyACM*, /dev/rfcomm*) and lists those where
+// a phone answers, with its model and protocol version. Exit 0 when one answered, else 3.
+int Detect(Host& host, const Options& options, const std::vector<std::string>& devices);
+
+}  // namespace cli
