@@ -129,7 +129,6 @@ ls -l "$phone/Outbox"
 grep -E '^(To|Cc|Subject|Content-Type):' "$phone/Outbox/message-0001.eml"
 
 echo
-echo
 echo "== kivmod backup (the whole phone into one backup data file)"
 kiv backup build/demo-phone.kbk
 echo
@@ -141,4 +140,6 @@ other=build/demo-phone-2
 rm -rf "$other"
 mkdir -p "$other"
 "$tool" --link "sim:$other" restore build/demo-phone.kbk
-diff -r "$phone" "$other" && echo "the restored phone holds the same tree"
+# The backup agent offers the phone's folders; the simulated phone's own list of installed
+# applications lies beside them at the top and is not part of a backup.
+diff -r -x installed-apps.txt "$phone" "$other" && echo "the restored phone holds the same folders"
