@@ -19,6 +19,7 @@
 #include "email/email_transfer.hpp"
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
+#include "null_link.hpp"
 #include "phonesim/phone.hpp"
 #include "phonesim/sim_channel.hpp"
 #include "protocol/codec.hpp"
@@ -32,36 +33,6 @@ double Now() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
-
-class SimLink : public kiv::PhoneLink {
- public:
-  explicit SimLink(std::shared_ptr<phonesim::Phone> phone) : channel_(kiv::MakeSimChannel(std::move(phone))) {}
-  void SetTransMethod(int) override {}
-  void SetComPort(int) override {}
-  void SetBaudrate(int) override {}
-  void SetHWnd(KivHwnd) override {}
-  int Connect(const char* id, int length) override { return channel_->Open(std::string_view(id, length)); }
-  int IsConnected() override { return channel_->IsOpen() ? 1 : 0; }
-  void Disconnect() override { channel_->Close(); }
-  void CleanVestrel() override {}
-  int ClosePortHandle() override { return 1; }
-  void SetBTDeviceAddress(const uint8_t[6]) override {}
-  int BTConnection() override { return 0; }
-  int BTConnectionEx() override { return 0; }
-  int BTDisconnection() override { return 0; }
-  int BTDisconnectionEx() override { return 0; }
-  uint8_t GetNextSeqNum() override { return ++seq_; }
-  uint32_t GetReqTimeout() override { return 20000; }
-  void SetReqTimeout(uint32_t) override {}
-  int PktSend(const kiv::CGenPacket& request) override { return channel_->Send(request) ? 1 : 0; }
-  int PktRead(kiv::CGenPacket& answer) override { return channel_->Read(answer, 20000); }
-  int GetPhoneInfo(uint8_t[kiv::kPhoneInfoSize]) override { return 0; }
-  int SetBackupTool() override { return 1; }
-
- private:
-  std::unique_ptr<kiv::Channel> channel_;
-  uint8_t seq_ = 0;
-};
 
 // One raw request and its answer code; 0 when none came.
 uint8_t Exchange(kiv::PhoneLink& link, uint8_t code, int32_t flag, const uint8_t* body, std::size_t length) {
@@ -108,7 +79,7 @@ int main(int argc, char** argv) {
   config.mailLimits[2] = 1u << 30;  // attachment size
   config.mailLimits[0] = 1u << 30;  // message size
   auto phone = std::make_shared<phonesim::Phone>(top / "phone", config);
-  auto link = std::make_shared<SimLink>(phone);
+  auto link = std::make_shared<kivtest::SimLink>(phone);
   kiv::InstallLink(link);
 
   Kiv_EmailTrans_Initialize();

@@ -21,6 +21,7 @@
 
 #include "filemanager/manager.hpp"
 #include "link/phone_link.hpp"
+#include "null_link.hpp"
 #include "phonesim/phone.hpp"
 #include "phonesim/sim_channel.hpp"
 #include "platform/text.hpp"
@@ -36,35 +37,8 @@ double CpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-class QuietLink : public kiv::PhoneLink {
- public:
-  void SetTransMethod(int) override {}
-  void SetComPort(int) override {}
-  void SetBaudrate(int) override {}
-  void SetHWnd(KivHwnd) override {}
-  int Connect(const char*, int) override { return 1; }
-  int IsConnected() override { return 1; }
-  void Disconnect() override {}
-  void CleanVestrel() override {}
-  int ClosePortHandle() override { return 1; }
-  void SetBTDeviceAddress(const uint8_t[6]) override {}
-  int BTConnection() override { return 0; }
-  int BTConnectionEx() override { return 0; }
-  int BTDisconnection() override { return 0; }
-  int BTDisconnectionEx() override { return 0; }
-  uint8_t GetNextSeqNum() override { return ++seq_; }
-  uint32_t GetReqTimeout() override { return timeout_; }
-  void SetReqTimeout(uint32_t ms) override { timeout_ = ms; }
-  int GetPhoneInfo(uint8_t[kiv::kPhoneInfoSize]) override { return 0; }
-  int SetBackupTool() override { return 1; }
-
- private:
-  uint8_t seq_ = 0;
-  uint32_t timeout_ = 20000;
-};
-
 // Every request succeeds at once.
-class YesLink : public QuietLink {
+class YesLink : public kivtest::NullLink {
  public:
   int PktSend(const kiv::CGenPacket& request) override {
     code_ = request.GetCode();
@@ -81,16 +55,10 @@ class YesLink : public QuietLink {
   uint8_t code_ = 0, cls_ = 0x20;
 };
 
-class SimLink : public QuietLink {
+// The simulated phone in this process, connected from the start.
+class SimLink : public kivtest::SimLink {
  public:
-  explicit SimLink(std::shared_ptr<phonesim::Phone> phone) : channel_(kiv::MakeSimChannel(std::move(phone))) {
-    channel_->Open("bench");
-  }
-  int PktSend(const kiv::CGenPacket& request) override { return channel_->Send(request) ? 1 : 0; }
-  int PktRead(kiv::CGenPacket& answer) override { return channel_->Read(answer, GetReqTimeout()); }
-
- private:
-  std::unique_ptr<kiv::Channel> channel_;
+  explicit SimLink(std::shared_ptr<phonesim::Phone> phone) : kivtest::SimLink(std::move(phone)) { Connect("bench", 5); }
 };
 
 // CPU microseconds per file of deleting n files of one folder.
