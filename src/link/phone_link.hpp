@@ -55,6 +55,19 @@ class PhoneLink {
   virtual int SetBackupTool() = 0;
 };
 
+// Sets a link's answer wait for a scope and puts the previous one back on every way out.
+class WaitScope {
+ public:
+  WaitScope(PhoneLink& link, uint32_t ms) : link_(link), saved_(link.GetReqTimeout()) { link.SetReqTimeout(ms); }
+  ~WaitScope() { link_.SetReqTimeout(saved_); }
+  WaitScope(const WaitScope&) = delete;
+  WaitScope& operator=(const WaitScope&) = delete;
+
+ private:
+  PhoneLink& link_;
+  uint32_t saved_;
+};
+
 // The module-wide current link: an installed link when there is one, else the built-in
 // links (chosen by KIVMOD_LINK or by transfer method and port at connect time).
 PhoneLink& CurrentLink();

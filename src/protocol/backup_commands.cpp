@@ -35,18 +35,6 @@ constexpr uint8_t kCodeLastPiece = 0xC6;
 constexpr std::size_t kFolderFilesText = 9;
 constexpr std::size_t kMaxListUnits = std::size_t{1} << 24;
 
-// Sets an answer wait for a scope and puts the previous one back on every way out.
-class WaitScope {
- public:
-  WaitScope(PhoneLink& link, uint32_t ms) : link_(link), saved_(link.GetReqTimeout()) { link.SetReqTimeout(ms); }
-  ~WaitScope() { link_.SetReqTimeout(saved_); }
-  WaitScope(const WaitScope&) = delete;
-  WaitScope& operator=(const WaitScope&) = delete;
-
- private:
-  PhoneLink& link_;
-  uint32_t saved_;
-};
 
 // UTF-16LE units from offset up to a 0 unit or the end of the body.
 std::u16string TextToEnd(std::span<const uint8_t> body, std::size_t offset) {

@@ -23,18 +23,6 @@ constexpr uint8_t kCmdResumeAnnounce = 0x8E;
 constexpr uint8_t kCmdResumePiece = 0x85;
 constexpr uint8_t kResultRejected = 0x53;
 
-// Sets an answer wait for a scope and puts the previous one back on every way out.
-class WaitScope {
- public:
-  WaitScope(PhoneLink& link, uint32_t ms) : link_(link), saved_(link.GetReqTimeout()) { link.SetReqTimeout(ms); }
-  ~WaitScope() { link_.SetReqTimeout(saved_); }
-  WaitScope(const WaitScope&) = delete;
-  WaitScope& operator=(const WaitScope&) = delete;
-
- private:
-  PhoneLink& link_;
-  uint32_t saved_;
-};
 
 // The local file's length, measured through a short-lived open; nullopt when the file
 // cannot be opened or is too long for the protocol's 32-bit lengths.

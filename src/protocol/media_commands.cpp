@@ -40,18 +40,6 @@ FilePtr OpenLocal(std::u16string_view path, const char* mode) {
   return FilePtr(std::fopen(LocalPath(path).c_str(), mode));
 }
 
-// Sets the link's answer wait and puts the old one back at the end of the scope.
-class WaitScope {
- public:
-  explicit WaitScope(uint32_t ms) : link_(CurrentLink()), saved_(link_.GetReqTimeout()) { link_.SetReqTimeout(ms); }
-  ~WaitScope() { link_.SetReqTimeout(saved_); }
-  WaitScope(const WaitScope&) = delete;
-  WaitScope& operator=(const WaitScope&) = delete;
-
- private:
-  PhoneLink& link_;
-  uint32_t saved_;
-};
 
 // UTF-16LE units from offset up to their NUL. False when the NUL is missing (a cut answer).
 bool TextToNul(std::span<const uint8_t> body, std::size_t offset, std::u16string& out) {
@@ -148,7 +136,7 @@ int CMediaCommands::GetPlayListContents(std::u16string_view localPath, std::u16s
   session_.SetResult(1);
   std::vector<uint8_t> request;
   Pack(request, 0, "x", {name});
-  WaitScope wait(kWait60s);
+  WaitScope wait(CurrentLink(), kWait60s);
   if (!session_.SendRequest(kCmdPlayListContents, request)) return 0;
   FilePtr file = OpenLocal(localPath, "wb");
   if (!file) {
@@ -236,7 +224,7 @@ int CMediaCommands::SendPlaylist(uint8_t code, std::u16string_view localPath, st
     const bool last = k + 1 == pieces.size();
     if (!link.IsConnected()) return 0;
     if (session_.AbortFlag().load(std::memory_order_relaxed)) {
-      WaitScope wait(kWaitLong);
+      WaitScope wait(CurrentLink(), kWaitLong);
       session_.AbortTransfer(u"", name, 1);
       return 0;
     }
@@ -284,7 +272,7 @@ int CMediaCommands::PrepareSoundList() {
 int CMediaCommands::GetSoundList(uint32_t) {
   session_.SetResult(1);
   if (!PrepareSoundList()) return 0;
-  WaitScope wait(kWait60s);
+  WaitScope wait(CurrentLink(), kWait60s);
   if (!session_.SendRequest(kCmdSoundList, std::span<const uint8_t>())) return 0;
   tempXmlPath_ = WorkFilePath(u"TempXML");
   FilePtr file = OpenLocal(tempXmlPath_, "wb");
