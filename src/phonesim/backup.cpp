@@ -9,6 +9,7 @@
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/results.hpp"
 #include "phonesim/transfer_paths.hpp"
 #include "platform/text.hpp"
 
@@ -29,13 +30,8 @@ constexpr uint8_t kCheckPass = 0x23;
 constexpr uint8_t kPassAccepted = 0x41;
 constexpr uint8_t kPassRejected = 0x43;
 
-constexpr uint8_t kOk = 0x01;
 constexpr uint8_t kLast = 0x58;
-constexpr uint8_t kNoFile = 0x21;
-constexpr uint8_t kBadRequest = 0x22;
 
-constexpr std::size_t kHeader = 8;
-constexpr std::size_t kMaxBody = 65535;
 constexpr std::size_t kListText = 9;        // the names start at this body offset
 constexpr std::size_t kMaxNameUnits = 127;  // a directory name's length byte counts bytes
 

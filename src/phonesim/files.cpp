@@ -21,6 +21,7 @@
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/results.hpp"
 #include "phonesim/transfer_paths.hpp"
 #include "platform/text.hpp"
 
@@ -44,14 +45,7 @@ constexpr uint8_t kFreeSpaceText = 0x26;
 constexpr uint8_t kTotalSpaceText = 0x27;
 
 // Result bytes of this phone (the same as the transfer family's, and three of its own).
-constexpr uint8_t kOk = 0x01;
 constexpr uint8_t kMoreText = 0x02;    // an XML piece that more pieces follow
-constexpr uint8_t kNoFile = 0x21;      // no such file or folder
-constexpr uint8_t kBadRequest = 0x22;  // malformed body, bad path, an answer that cannot fit
-constexpr uint8_t kIoError = 0x23;     // the memory could not be read or written
-constexpr uint8_t kDenied = 0x24;      // read-only folder or file, fixed folder
-constexpr uint8_t kExists = 0x25;      // the new name or target is taken
-constexpr uint8_t kNoSpace = 0x27;
 
 // Folder listing word bits.
 constexpr uint32_t kFixed = 0x4000;
@@ -61,8 +55,6 @@ constexpr uint32_t kNoSubfolders = 0x0040;
 // File attribute word: read-only.
 constexpr uint16_t kReadOnlyFile = 0x4000;
 
-constexpr std::size_t kHeader = 8;
-constexpr std::size_t kMaxBody = 65535;
 
 // Bytes an answer body may take in one of the phone's packets.
 std::size_t BodyRoom(const Phone& phone) {

@@ -14,6 +14,7 @@
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/results.hpp"
 #include "phonesim/transfer_paths.hpp"
 #include "platform/text.hpp"
 
@@ -24,10 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr uint8_t kInstall = 0x23;
 
-constexpr uint8_t kOk = 0x01;
-constexpr uint8_t kNoFile = 0x21;
-constexpr uint8_t kBadRequest = 0x22;
-constexpr uint8_t kIoError = 0x23;
 constexpr uint8_t kNotInstallable = 0x29;  // not a JAR with a manifest, nor a JAD
 
 constexpr std::size_t kMaxDescriptor = 1 << 20;

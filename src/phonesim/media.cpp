@@ -25,6 +25,7 @@
 
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/results.hpp"
 #include "platform/text.hpp"
 
 namespace phonesim {
@@ -67,15 +68,7 @@ constexpr uint8_t kDelete = 0x1D;
 constexpr uint8_t kPrepareSounds = 0x1E;
 constexpr uint8_t kSounds = 0x1F;
 
-constexpr uint8_t kOk = 0x01;
-constexpr uint8_t kMore = 0x02;
-constexpr uint8_t kNoFile = 0x21;
-constexpr uint8_t kBadRequest = 0x22;
-constexpr uint8_t kIoError = 0x23;
-constexpr uint8_t kExists = 0x25;
 
-constexpr std::size_t kHeader = 8;
-constexpr std::size_t kMaxBody = 65535;
 constexpr char kExtension[] = ".m3u8";
 constexpr char16_t kCardTag[] = u"mmc1";
 constexpr char16_t kCardLocal[] = u"Card/";

@@ -14,10 +14,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/unique_fd.hpp"
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
+#include "phonesim/results.hpp"
 #include "phonesim/transfer_paths.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace phonesim {
 namespace {
@@ -34,14 +35,7 @@ constexpr uint8_t kResumeAnnounce = 0x8E;
 constexpr uint8_t kLastPieceCode = 0xC6;
 
 // Result bytes of this phone.
-constexpr uint8_t kOk = 0x01;
-constexpr uint8_t kNoFile = 0x21;      // no such file or folder
-constexpr uint8_t kBadRequest = 0x22;  // malformed body, bad path, offsets that do not fit
-constexpr uint8_t kIoError = 0x23;     // the memory could not be read or written
-constexpr uint8_t kNoSpace = 0x27;
 
-constexpr std::size_t kMaxBody = 65535;
-constexpr std::size_t kHeader = 8;
 
 struct FileClose {
   void operator()(std::FILE* f) const { std::fclose(f); }
