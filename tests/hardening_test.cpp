@@ -225,7 +225,7 @@ TEST_F(HardeningSim, TheResumeRecordExistsExactlyWhileACopyCanBeResumed) {
   EXPECT_FALSE(fs::exists(Record()));
 
   host.onProgress = nullptr;
-  WriteFile(phoneDir.path.parent_path() / "cfg.xml", {});
+  WriteFile(phoneDir.path.parent_path() / "cfg.xml", std::string_view());
   std::ofstream(phoneDir.path.parent_path() / "cfg.xml") << "<phone><internal total=\"100\"/></phone>";
   ::setenv("KIVMOD_SIM_CONFIG", (phoneDir.path.parent_path() / "cfg.xml").c_str(), 1);
   kiv::CurrentLink().Disconnect();

@@ -1,36 +1,10 @@
 // Sets an environment variable for one test and puts the old value back.
 #pragma once
 
-#include <cstdlib>
-#include <optional>
-#include <string>
+#include "kivtest.hpp"
 
 namespace kivold {
 
-class ScopedEnv {
- public:
-  // A null value unsets the variable.
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using kivtest::ScopedEnv;
 
 }  // namespace kivold
