@@ -133,7 +133,6 @@ TEST_F(EmailScripted, OnlyTheLastPieceAcceptsAFile) {
   };
   for (const auto& c : cases) {
     phone.answers.clear();
-    phone.echo.clear();
     for (Kind k : c.answers) {
       switch (k) {
         case kA: A(); break;

@@ -72,7 +72,6 @@ TEST_F(UploadHardening, PiecesThatDoNotContinueTheFileFailTheCopyAndKeepTheOldFi
     SCOPED_TRACE(c.what);
     WriteFile(local, {9, 9});
     phone.answers.clear();
-    phone.echo.clear();
     for (const auto& a : c.answers) phone.Answer(a);
     phone.Answer({0x01});  // the abort's answer
     EXPECT_EQ(Upload(), 0);

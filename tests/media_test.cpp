@@ -63,7 +63,6 @@ class MediaScripted : public ::testing::Test {
   void Reset() {
     phone.sent.clear();
     phone.answers.clear();
-    phone.echo.clear();
   }
   // The text units after the "xd" fields of a piece sent for name.
   static std::u16string PieceText(const SentPacket& p, std::u16string_view name) {
@@ -441,7 +440,6 @@ TEST(MediaSoundXml, HostileDocumentsAndSplitCharacters) {
     EXPECT_EQ(Text(performer), c.performer);
     Kiv_String_Free(performer);
     phone.answers.clear();
-    phone.echo.clear();
   }
   kiv::DestroyCurrentManager();
   unsetenv("KIVMOD_WORKDIR");
