@@ -23,6 +23,7 @@
 #include "phonesim/families.hpp"
 #include "phonesim/results.hpp"
 #include "phonesim/transfer_paths.hpp"
+#include "phonesim/xml_text.hpp"
 #include "platform/text.hpp"
 
 namespace phonesim {
@@ -202,23 +203,6 @@ void AppendStamp(std::u16string& out, std::time_t t) {
   int n = std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                         tm.tm_hour, tm.tm_min, tm.tm_sec);
   AppendAscii(out, std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0));
-}
-
-void AppendEscaped(std::u16string& out, std::u16string_view text) {
-  for (char16_t c : text) {
-    switch (c) {
-      case u'&': out += u"&amp;"; break;
-      case u'<': out += u"&lt;"; break;
-      case u'>': out += u"&gt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case u'\'': out += u"&apos;"; break;
-      // As references, so that a reader's attribute normalisation keeps them in the name.
-      case u'\t': out += u"&#9;"; break;
-      case u'\n': out += u"&#10;"; break;
-      case u'\r': out += u"&#13;"; break;
-      default: out.push_back(c);
-    }
-  }
 }
 
 struct Entry {

@@ -26,6 +26,7 @@
 #include "phonesim/body.hpp"
 #include "phonesim/families.hpp"
 #include "phonesim/results.hpp"
+#include "phonesim/xml_text.hpp"
 #include "platform/text.hpp"
 
 namespace phonesim {
@@ -354,21 +355,6 @@ bool IsAudio(const fs::path& path) {
   std::string ext = path.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   return ext == ".mp3" || ext == ".ogg" || ext == ".oga" || ext == ".flac" || ext == ".m4a" || ext == ".wav";
-}
-
-// Attribute text: the five XML escapes; characters XML cannot carry are left out.
-void AppendEscaped(std::u16string& out, std::u16string_view text) {
-  for (char16_t c : text) {
-    switch (c) {
-      case u'&': out += u"&amp;"; break;
-      case u'<': out += u"&lt;"; break;
-      case u'>': out += u"&gt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case u'\'': out += u"&apos;"; break;
-      default:
-        if (c >= 0x20 || c == u'\t') out.push_back(c);
-    }
-  }
 }
 
 void AppendAttribute(std::u16string& out, const char* name, std::u16string_view value) {
