@@ -4,6 +4,8 @@
 
 set(KIVMOD_SOURCES
   # platform
+  src/platform/bluetooth_address.cpp
+  src/platform/byte_stream.cpp
   src/platform/local_names.cpp
   src/platform/local_time.cpp
   src/platform/message_box.cpp
@@ -82,6 +84,7 @@ set(KIVMOD_SOURCES
 
 set(KIVMOD_SOURCES_POSIX
   src/platform/bluetooth_socket_posix.cpp
+  src/platform/fd_stream_posix.cpp
   src/platform/local_files_posix.cpp
   src/platform/message_box_posix.cpp
   src/platform/serial_port_posix.cpp

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/bluetooth_socket.hpp"
+#include "platform/byte_stream.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
 #include "platform/serial_port.hpp"

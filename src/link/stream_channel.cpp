@@ -1,22 +1,13 @@
 #include "link/stream_channel.hpp"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 
-#include "platform/bluetooth_socket.hpp"
 #include "link/frame.hpp"
 #include "link/phone_link.hpp"
-#include "platform/serial_port.hpp"
-#include "platform/tcp_socket.hpp"
+#include "platform/byte_stream.hpp"
 #include "platform/trace.hpp"
 
 namespace kiv {
@@ -29,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultControlWaitMs = 5000;
 // How long a write may wait for the other side to take bytes.
 constexpr int kWriteWaitMs = 20000;
-// Bytes taken from the descriptor per read.
+// Bytes taken from the stream per read.
 constexpr std::size_t kReadChunk = 64 * 1024;
 
 int ControlWaitMs() {
@@ -48,13 +39,11 @@ int MsLeft(Clock::time_point deadline) {
   return static_cast<int>(std::clamp<int64_t>(left + 1, 0, 1 << 30));
 }
 
-// A Channel over one stream descriptor carrying our frames.
+// A Channel over one byte stream carrying our frames.
 class StreamChannel : public Channel {
  public:
-  StreamChannel(UniqueFd fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)), rx_(kReadChunk) {
-    struct stat st {};
-    socket_ = ::fstat(fd_.Get(), &st) == 0 && S_ISSOCK(st.st_mode);
-  }
+  StreamChannel(std::unique_ptr<ByteStream> stream, std::string name)
+      : stream_(std::move(stream)), name_(std::move(name)), rx_(kReadChunk) {}
   ~StreamChannel() override { Close(); }
 
   int Open(std::string_view id) override {
@@ -72,16 +61,16 @@ class StreamChannel : public Channel {
     return result;
   }
 
-  bool IsOpen() override { return fd_.Valid() && !down_; }
+  bool IsOpen() override { return stream_ && !down_; }
 
   void Close() override {
-    if (!fd_.Valid()) return;
+    if (!stream_) return;
     if (!down_) {
       tx_.clear();
       EncodeFrame(FrameKind::kDisconnect, false, {0, 0, 0, ++controlSeq_, 0}, {}, tx_);
       WriteAll(tx_, 200);
     }
-    fd_.Reset();
+    stream_.reset();
     down_ = true;
     decoder_.Reset();
   }
@@ -135,87 +124,34 @@ class StreamChannel : public Channel {
     auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     while (!bytes.empty()) {
       if (!IsOpen()) return false;
-      ssize_t n = socket_ ? ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                          : ::write(fd_.Get(), bytes.data(), bytes.size());
-      if (n > 0) {
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-        continue;
+      long n = stream_->Write(bytes, MsLeft(deadline));
+      if (n < 0) {
+        LinkDown(stream_->Error().c_str());
+        return false;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd p{fd_.Get(), POLLOUT, 0};
-        int left = MsLeft(deadline);
-        int r = left > 0 ? ::poll(&p, 1, left) : 0;
-        if (r < 0 && errno == EINTR) continue;
-        if (r == 0) {
-          TraceF("phone link: %s: write stalled for %d ms\n", name_.c_str(), waitMs);
-          return false;
-        }
-        if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-          LinkDown("hang-up while writing");
-          return false;
-        }
-        continue;
+      if (n == 0) {
+        TraceF("phone link: %s: write stalled for %d ms\n", name_.c_str(), waitMs);
+        return false;
       }
-      LinkDown(n == 0 ? "nothing written" : std::strerror(errno));
-      return false;
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
     return true;
   }
 
-  // Reads what the descriptor holds; waits up to waitMs when it holds nothing. False when the
+  // Reads what the stream holds; waits up to waitMs when it holds nothing. False when the
   // wait ended without bytes.
   bool Pump(int waitMs) {
     // With no frame begun, the next bytes are an answer still to be made on the other side:
     // wait first rather than spend a read on learning that. Within a frame the rest is on
     // its way or already here (a terminal hands it over a few KiB per read), so read at once.
-    bool pollFirst = decoder_.Buffered() == 0 && waitMs > 0;
-    for (;;) {
-      if (pollFirst) {
-        pollFirst = false;
-        if (!WaitReadable(waitMs)) return false;
-        waitMs = 0;
-      }
-      ssize_t n = ::read(fd_.Get(), rx_.data(), rx_.size());
-      if (n > 0) {
-        decoder_.Feed({rx_.data(), static_cast<std::size_t>(n)});
-        return true;
-      }
-      if (n == 0) {
-        LinkDown("end of stream");
-        return false;
-      }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        LinkDown(std::strerror(errno));
-        return false;
-      }
-      if (waitMs <= 0 || !WaitReadable(waitMs)) return false;
-      waitMs = 0;
+    long n = stream_->Read(rx_, waitMs, decoder_.Buffered() == 0);
+    if (n < 0) {
+      LinkDown(stream_->Error().c_str());
+      return false;
     }
-  }
-
-  // Waits until the descriptor is readable, hung up or failed (the next read says which).
-  bool WaitReadable(int waitMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-      pollfd p{fd_.Get(), POLLIN, 0};
-      int r = ::poll(&p, 1, waitMs);
-      if (r < 0 && errno == EINTR) {
-        waitMs = MsLeft(deadline);
-        continue;
-      }
-      if (r < 0) {
-        LinkDown(std::strerror(errno));
-        return false;
-      }
-      if (r == 0) return false;
-      if (p.revents & POLLNVAL) {
-        LinkDown("descriptor closed");
-        return false;
-      }
-      return true;
-    }
+    if (n == 0) return false;
+    decoder_.Feed({rx_.data(), static_cast<std::size_t>(n)});
+    return true;
   }
 
   // The next answer frame of this kind and sequence byte; others are dropped.
@@ -246,9 +182,8 @@ class StreamChannel : public Channel {
     }
   }
 
-  UniqueFd fd_;
+  std::unique_ptr<ByteStream> stream_;
   std::string name_;
-  bool socket_ = false;
   bool down_ = false;
   uint8_t expectedSeq_ = 0;
   uint8_t controlSeq_ = 0;
@@ -258,11 +193,11 @@ class StreamChannel : public Channel {
   std::vector<uint8_t> tx_;
 };
 
-std::unique_ptr<Channel> Wrap(UniqueFd fd, std::string name, std::string& error) {
-  if (!fd.Valid()) return nullptr;
+std::unique_ptr<Channel> Wrap(std::unique_ptr<ByteStream> stream, std::string name, std::string& error) {
+  if (!stream) return nullptr;
   error.clear();
   TraceF("phone link: opened %s\n", name.c_str());
-  return std::make_unique<StreamChannel>(std::move(fd), std::move(name));
+  return std::make_unique<StreamChannel>(std::move(stream), std::move(name));
 }
 
 std::unique_ptr<Channel> Bluetooth(const BtAddress& address, bool fromHost, std::string& error) {
@@ -272,9 +207,9 @@ std::unique_ptr<Channel> Bluetooth(const BtAddress& address, bool fromHost, std:
     return nullptr;
   }
   std::string name = "bt:" + FormatBtAddress(target->address) + " channel " + std::to_string(target->channel);
-  auto fd = ConnectRfcomm(*target, ControlWaitMs(), error);
-  if (!fd.Valid()) TraceF("phone link: %s\n", error.c_str());
-  return Wrap(std::move(fd), std::move(name), error);
+  auto stream = ConnectRfcommStream(*target, ControlWaitMs(), error);
+  if (!stream) TraceF("phone link: %s\n", error.c_str());
+  return Wrap(std::move(stream), std::move(name), error);
 }
 
 }  // namespace
@@ -283,10 +218,10 @@ std::unique_ptr<Channel> MakeStreamChannel(std::string_view target, const LinkSe
                                            std::string& error) {
   if (target.starts_with("serial:")) {
     std::string device(target.substr(7));
-    return Wrap(OpenSerialPort(device, settings.baudrate, error), "serial:" + device, error);
+    return Wrap(OpenSerialStream(device, settings.baudrate, error), "serial:" + device, error);
   }
   if (target.starts_with("tcp:")) {
-    return Wrap(ConnectTcp(target.substr(4), ControlWaitMs(), error), std::string(target), error);
+    return Wrap(ConnectTcpStream(target.substr(4), ControlWaitMs(), error), std::string(target), error);
   }
   if (target.starts_with("bt:")) {
     auto address = ParseBtAddress(target.substr(3));
@@ -303,7 +238,7 @@ std::unique_ptr<Channel> MakeStreamChannel(std::string_view target, const LinkSe
   if (settings.bluetooth || IsBluetoothMethod(settings.method)) return Bluetooth(settings.btAddress, true, error);
   std::string device = ComPortDevice(settings.comPort, error);
   if (device.empty()) return nullptr;
-  return Wrap(OpenSerialPort(device, settings.baudrate, error), "COM" + std::to_string(settings.comPort) + " " + device,
+  return Wrap(OpenSerialStream(device, settings.baudrate, error), "COM" + std::to_string(settings.comPort) + " " + device,
               error);
 }
 

@@ -13,8 +13,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/unique_fd.hpp"
-
 namespace kiv {
 
 using BtAddress = std::array<uint8_t, 6>;
@@ -43,8 +41,5 @@ std::optional<RfcommTarget> MakeRfcommTarget(const BtAddress& bytes, bool fromHo
 
 // True when this build can open RFCOMM sockets.
 bool BluetoothSupported();
-
-// Connects within timeoutMs; the socket comes back non-blocking.
-UniqueFd ConnectRfcomm(const RfcommTarget& target, int timeoutMs, std::string& error);
 
 }  // namespace kiv

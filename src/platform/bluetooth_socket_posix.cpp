@@ -1,4 +1,4 @@
-#include "platform/bluetooth_socket.hpp"
+#include "platform/byte_stream.hpp"
 
 #include <sys/socket.h>
 
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fd_stream.hpp"
 #include "platform/tcp_socket.hpp"
 
 #ifdef KIVMOD_HAVE_BLUEZ
@@ -17,77 +18,16 @@
 
 namespace kiv {
 
-std::string FormatBtAddress(const BtAddress& address) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < address.size(); ++i) {
-    if (i) text += ':';
-    text += kHex[address[i] >> 4];
-    text += kHex[address[i] & 0xF];
-  }
-  return text;
-}
-
-std::optional<BtAddress> ParseBtAddress(std::string_view text) {
-  if (text.size() != 17) return std::nullopt;
-  BtAddress address{};
-  for (std::size_t i = 0; i < 6; ++i) {
-    const char* p = text.data() + i * 3;
-    if (i && p[-1] != ':' && p[-1] != '-') return std::nullopt;
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(p, p + 2, value, 16);
-    if (ec != std::errc() || end != p + 2) return std::nullopt;
-    address[i] = static_cast<uint8_t>(value);
-  }
-  return address;
-}
-
-BtAddress BdaddrBytes(const BtAddress& written) {
-  BtAddress out;
-  std::reverse_copy(written.begin(), written.end(), out.begin());
-  return out;
-}
-
-std::optional<RfcommTarget> MakeRfcommTarget(const BtAddress& hostBytes, bool fromHost, std::string& error) {
-  RfcommTarget target;
-  target.address = hostBytes;
-  if (const char* order = std::getenv("KIVMOD_BT_BYTE_ORDER"); fromHost && order && *order) {
-    std::string_view o = order;
-    if (o == "lsb") {
-      target.address = BdaddrBytes(hostBytes);
-    } else if (o != "msb") {
-      error = "KIVMOD_BT_BYTE_ORDER must be msb or lsb, not " + std::string(o);
-      return std::nullopt;
-    }
-  }
-  if (std::all_of(hostBytes.begin(), hostBytes.end(), [](uint8_t b) { return b == 0; })) {
-    error = "no Bluetooth device address was set";
-    return std::nullopt;
-  }
-  target.bdaddr = BdaddrBytes(target.address);
-  if (const char* ch = std::getenv("KIVMOD_BT_CHANNEL"); ch && *ch) {
-    std::string_view c = ch;
-    int value = 0;
-    auto [end, ec] = std::from_chars(c.data(), c.data() + c.size(), value);
-    if (ec != std::errc() || end != c.data() + c.size() || value < 1 || value > 30) {
-      error = "KIVMOD_BT_CHANNEL must be an RFCOMM channel 1..30, not " + std::string(c);
-      return std::nullopt;
-    }
-    target.channel = static_cast<uint8_t>(value);
-  }
-  return target;
-}
-
 #ifdef KIVMOD_HAVE_BLUEZ
 
 bool BluetoothSupported() { return true; }
 
-UniqueFd ConnectRfcomm(const RfcommTarget& target, int timeoutMs, std::string& error) {
+std::unique_ptr<ByteStream> ConnectRfcommStream(const RfcommTarget& target, int timeoutMs, std::string& error) {
   std::string where = FormatBtAddress(target.address) + " channel " + std::to_string(target.channel);
   UniqueFd fd(::socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, BTPROTO_RFCOMM));
   if (!fd.Valid()) {
     error = std::string("no RFCOMM socket (is Bluetooth present?): ") + std::strerror(errno);
-    return {};
+    return nullptr;
   }
   sockaddr_rc addr{};
   addr.rc_family = AF_BLUETOOTH;
@@ -97,25 +37,25 @@ UniqueFd ConnectRfcomm(const RfcommTarget& target, int timeoutMs, std::string& e
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) {
       error = "RFCOMM connect to " + where + ": " + std::strerror(errno);
-      return {};
+      return nullptr;
     }
     std::string why;
     if (!FinishConnect(fd.Get(), timeoutMs, why)) {
       error = "RFCOMM " + why + " (" + where + ")";
-      return {};
+      return nullptr;
     }
   }
-  return fd;
+  return MakeFdStream(std::move(fd));
 }
 
 #else
 
 bool BluetoothSupported() { return false; }
 
-UniqueFd ConnectRfcomm(const RfcommTarget& target, int, std::string& error) {
+std::unique_ptr<ByteStream> ConnectRfcommStream(const RfcommTarget& target, int, std::string& error) {
   error = "Bluetooth is not supported by this build (built without BlueZ); cannot reach " +
           FormatBtAddress(target.address);
-  return {};
+  return nullptr;
 }
 
 #endif

@@ -20,9 +20,4 @@ std::optional<speed_t> BaudToSpeed(int rate);
 // take any rate. Invalid fd and a reason on failure.
 UniqueFd OpenSerialPort(const std::string& device, int baudrate, std::string& error);
 
-// The device name of COM port N: KIVMOD_COM<N> when set, else the entry "N=DEVICE" of the
-// comma-separated KIVMOD_COMPORT_MAP, else /dev/ttyS<N-1> for N >= 1. Empty (and a reason)
-// when the port has no device.
-std::string ComPortDevice(int port, std::string& error);
-
 }  // namespace kiv

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/byte_stream.hpp"
+#include "platform/fd_stream.hpp"
 #include "platform/trace.hpp"
 
 namespace kiv {
@@ -109,6 +111,10 @@ std::string ComPortDevice(int port, std::string& error) {
   if (port >= 1) return "/dev/ttyS" + std::to_string(port - 1);
   error = "COM port " + std::to_string(port) + " has no device (set " + own + ")";
   return {};
+}
+
+std::unique_ptr<ByteStream> OpenSerialStream(const std::string& device, int baudrate, std::string& error) {
+  return MakeFdStream(OpenSerialPort(device, baudrate, error));
 }
 
 }  // namespace kiv

@@ -9,9 +9,6 @@
 
 namespace kiv {
 
-// Splits "HOST:PORT" or "[V6HOST]:PORT". False when the text has no usable port.
-bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port);
-
 // Connects within timeoutMs; the socket comes back non-blocking with Nagle's delay off.
 UniqueFd ConnectTcp(std::string_view hostPort, int timeoutMs, std::string& error);
 
