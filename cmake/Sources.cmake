@@ -1,6 +1,6 @@
 # The library's sources, listed by folder (bottom layer first). Files that only build on
-# POSIX systems (our stand-ins for the platform, the libxml2 engine) are listed apart; a
-# Windows build lists its *_win32.cpp files beside the common ones.
+# POSIX systems (our stand-ins for the platform, the libxml2 engine, the simulated phone) and
+# the Windows platform layer (*_win32.cpp, the MSXML engine) are listed apart.
 
 set(KIVMOD_SOURCES
   # platform
@@ -39,18 +39,6 @@ set(KIVMOD_SOURCES
   # xml
   src/xml/xml_file_list.cpp
   src/xml/xml_parser.cpp
-  # phonesim
-  src/phonesim/backup.cpp
-  src/phonesim/config.cpp
-  src/phonesim/email.cpp
-  src/phonesim/files.cpp
-  src/phonesim/java.cpp
-  src/phonesim/media.cpp
-  src/phonesim/phone.cpp
-  src/phonesim/server.cpp
-  src/phonesim/sim_channel.cpp
-  src/phonesim/transfer_paths.cpp
-  src/phonesim/transfers.cpp
   # filemanager
   src/filemanager/delete.cpp
   src/filemanager/folder_open.cpp
@@ -82,6 +70,21 @@ set(KIVMOD_SOURCES
   src/boundary/exports_tree.cpp
 )
 
+# The simulated phone serves a POSIX folder tree; the Windows library talks to phones only.
+set(KIVMOD_SOURCES_PHONESIM
+  src/phonesim/backup.cpp
+  src/phonesim/config.cpp
+  src/phonesim/email.cpp
+  src/phonesim/files.cpp
+  src/phonesim/java.cpp
+  src/phonesim/media.cpp
+  src/phonesim/phone.cpp
+  src/phonesim/server.cpp
+  src/phonesim/sim_channel.cpp
+  src/phonesim/transfer_paths.cpp
+  src/phonesim/transfers.cpp
+)
+
 set(KIVMOD_SOURCES_POSIX
   src/platform/bluetooth_socket_posix.cpp
   src/platform/fd_stream_posix.cpp
@@ -96,7 +99,12 @@ set(KIVMOD_SOURCES_POSIX
   src/xml/xml_engine_libxml2.cpp
 )
 
-if(NOT WIN32)
-  list(APPEND KIVMOD_SOURCES ${KIVMOD_SOURCES_POSIX})
+set(KIVMOD_SOURCES_WIN32
+)
+
+if(WIN32)
+  list(APPEND KIVMOD_SOURCES ${KIVMOD_SOURCES_WIN32})
+else()
+  list(APPEND KIVMOD_SOURCES ${KIVMOD_SOURCES_PHONESIM} ${KIVMOD_SOURCES_POSIX})
 endif()
 list(TRANSFORM KIVMOD_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)

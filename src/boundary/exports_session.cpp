@@ -6,7 +6,9 @@
 #include "boundary/exports_common.hpp"
 #include "kivmod/kivmod.h"
 #include "link/channel.hpp"
+#ifndef _WIN32
 #include "phonesim/sim_channel.hpp"
+#endif
 
 using kiv::CurrentManager;
 using kiv::Guarded;
@@ -17,8 +19,11 @@ namespace {
 
 const KivTypeArray kEmptyTypes{&kEmptyTypes, nullptr, 0, 0, 0};
 
-// KIVMOD_LINK=sim:FOLDER reaches the simulated phone in this process.
+#ifndef _WIN32
+// KIVMOD_LINK=sim:FOLDER reaches the simulated phone in this process (it serves a POSIX
+// folder tree; on Windows the library reaches phones, and that phone, over a link).
 [[maybe_unused]] const bool kSimSchemeRegistered = (kiv::RegisterChannelMaker("sim", kiv::MakeSimChannel), true);
+#endif
 
 }  // namespace
 
