@@ -100,6 +100,8 @@ set(KIVMOD_SOURCES_POSIX
 )
 
 set(KIVMOD_SOURCES_WIN32
+  src/platform/message_box_win32.cpp
+  src/platform/window_win32.cpp
 )
 
 if(WIN32)

@@ -209,19 +209,18 @@ typedef struct KivTypeArray {
   int32_t growBy;
 } KivTypeArray;
 
-/* ---- Host windows (where the system has no window handles) --------------------------- */
+/* ---- Host windows of the library's own (hosts without a window) ---------------------- */
 
-#if !defined(_WIN32)
 /* Window procedure of a host window; its return value is the result of the message. */
 typedef intptr_t (KIV_CALL *KivWndProc)(void* user, KivHwnd wnd, uint32_t msg, uintptr_t wParam,
                                         intptr_t lParam);
 
-/* Makes a window handle whose messages go to proc(user, ...) at once, on the thread that
-   sends them. */
+/* Makes a window handle whose messages go to proc(user, ...) on the thread that sends them.
+   On Windows it is a message-only window, made and used on the host's thread; proc takes
+   the library's messages (WM_USER and up). */
 KIV_API KivHwnd KIV_CALL Kiv_CreateWindow(KivWndProc proc, void* user);
 /* Frees a handle of Kiv_CreateWindow; null is ignored. */
 KIV_API void KIV_CALL Kiv_DestroyWindow(KivHwnd wnd);
-#endif
 
 /* ---- Host collections ------------------------------------------------------------------ */
 

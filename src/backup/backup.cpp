@@ -155,7 +155,7 @@ int CBackup::BACKUPTOOL_BackupFiles(std::u16string_view path, int version, KivHw
     std::u16string name = item.substr(cut + 1);
     if (!commands.BACKUPTOOL_UploadFile(folder, name, window, handle)) return fail();
     ++m_nDownLoadItemcount;
-    SendMessage(window, kMsgProgress, kProgressBackupFile, static_cast<intptr_t>(m_nDownLoadItemcount));
+    SendToWindow(window, kMsgProgress, kProgressBackupFile, static_cast<intptr_t>(m_nDownLoadItemcount));
   }
   BACKUP_CloseBackupDataFile(handle, kBackupCloseOk);
   return 1;
@@ -215,7 +215,7 @@ int CBackup::BACKUPTOOL_Restore(std::u16string_view path, KivHwnd window) {
         commands.BACKUPTOOL_DownloadFile(folder, name, m_Manager.m_nMaxPacketSize, window, handle, entry.Length());
     if (sent != 1) return finish(sent);
     ++m_nRestoreItemCount;
-    SendMessage(window, kMsgProgress, kProgressRestoreFile, static_cast<intptr_t>(m_nRestoreItemCount));
+    SendToWindow(window, kMsgProgress, kProgressRestoreFile, static_cast<intptr_t>(m_nRestoreItemCount));
   }
 }
 

@@ -29,7 +29,7 @@ KIV_API int32_t Kiv_StringList_Count(const KivStringList* list) {
 
 KIV_API const KivChar* Kiv_StringList_At(const KivStringList* list, int32_t index) {
   if (!list || index < 0 || static_cast<std::size_t>(index) >= list->items.size()) return nullptr;
-  return list->items[static_cast<std::size_t>(index)].c_str();
+  return kiv::AsKiv(list->items[static_cast<std::size_t>(index)].c_str());
 }
 
 KIV_API void Kiv_StringList_Free(KivStringList* list) { std::unique_ptr<KivStringList> owned(list); }
@@ -38,7 +38,7 @@ KIV_API KivString* Kiv_String_New(void) {
   return kiv::Guarded<KivString*>("Kiv_String_New", nullptr, [] { return std::make_unique<KivString>().release(); });
 }
 
-KIV_API const KivChar* Kiv_String_Get(const KivString* str) { return str ? str->text.c_str() : u""; }
+KIV_API const KivChar* Kiv_String_Get(const KivString* str) { return kiv::AsKiv(str ? str->text.c_str() : u""); }
 
 KIV_API void Kiv_String_Free(KivString* str) { std::unique_ptr<KivString> owned(str); }
 

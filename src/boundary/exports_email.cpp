@@ -14,10 +14,6 @@ using kiv::GuardedVoid;
 
 namespace {
 
-std::u16string Text(const KivChar* text) {
-  return text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : std::u16string();
-}
-
 // Runs body on the current e-mail object (kept alive for the call); failure without one.
 template <typename R, typename F>
 R WithEmail(const char* name, R failure, F&& body) noexcept {
@@ -35,10 +31,10 @@ kiv::EmailHeader ToHeader(const KivEmailHeader& h) {
   kiv::EmailHeader out;
   out.values = {h.value1, h.value2, h.attachmentCount, h.value4};
   const KivChar* texts[8] = {h.text1, h.text2, h.text3, h.text4, h.text5, h.text6, h.text7, h.attachments};
-  for (std::size_t i = 0; i < 8; ++i) out.texts[i] = Text(texts[i]);
+  for (std::size_t i = 0; i < 8; ++i) out.texts[i] = kiv::FromHost(texts[i]);
   out.value5 = h.value5;
-  out.bodyName = Text(h.bodyName);
-  out.text10 = Text(h.text10);
+  out.bodyName = kiv::FromHost(h.bodyName);
+  out.text10 = kiv::FromHost(h.text10);
   return out;
 }
 
@@ -95,7 +91,7 @@ KIV_API int32_t Kiv_EmailTrans_SetMsgWnd(KivHwnd msgWnd) {
 
 KIV_API void Kiv_EmailTrans_SetBTPort(const KivChar* address) {
   WithEmail("Kiv_EmailTrans_SetBTPort", 0, [&](CEmailTransfer& t) {
-    t.m_strBTAddress = Text(address);
+    t.m_strBTAddress = kiv::FromHost(address);
     return 0;
   });
 }
@@ -117,7 +113,7 @@ KIV_API void Kiv_EmailTrans_GetEmailInfo(uint32_t* values) {
 KIV_API int32_t Kiv_EmailTrans_Connect(KivHwnd wnd, int32_t method, int32_t comPort, const KivChar* btAddress,
                                        int32_t baudRate, int32_t mode) {
   return WithEmail("Kiv_EmailTrans_Connect", -1, [&](CEmailTransfer& t) {
-    return t.Connect(wnd, method, comPort, Text(btAddress), baudRate, mode);
+    return t.Connect(wnd, method, comPort, kiv::FromHost(btAddress), baudRate, mode);
   });
 }
 
@@ -134,7 +130,7 @@ KIV_API int32_t Kiv_EmailTrans_SendEmail(const KivEmailHeader* header, const Kiv
                                          const KivChar* attachFolder) {
   return WithEmail("Kiv_EmailTrans_SendEmail", kiv::kEmailCancelled, [&](CEmailTransfer& t) {
     if (!header) return kiv::kEmailNotSent;
-    return t.SendEmail(ToHeader(*header), Text(bodyFolder), Text(attachFolder));
+    return t.SendEmail(ToHeader(*header), kiv::FromHost(bodyFolder), kiv::FromHost(attachFolder));
   });
 }
 
@@ -147,12 +143,12 @@ KIV_API int32_t Kiv_EmailTrans_SendEmailHeader(const KivEmailHeader* header) {
 
 KIV_API int32_t Kiv_EmailTrans_SendEmailBody(const KivChar* name, const KivChar* folder) {
   return WithEmail("Kiv_EmailTrans_SendEmailBody", kiv::kEmailCancelled,
-                   [&](CEmailTransfer& t) { return t.SendEmailBody(Text(name), Text(folder)); });
+                   [&](CEmailTransfer& t) { return t.SendEmailBody(kiv::FromHost(name), kiv::FromHost(folder)); });
 }
 
 KIV_API int32_t Kiv_EmailTrans_SendEmailAttachFile(const KivChar* name, const KivChar* folder, int32_t) {
   return WithEmail("Kiv_EmailTrans_SendEmailAttachFile", kiv::kEmailCancelled,
-                   [&](CEmailTransfer& t) { return t.SendEmailAttachFile(Text(name), Text(folder)); });
+                   [&](CEmailTransfer& t) { return t.SendEmailAttachFile(kiv::FromHost(name), kiv::FromHost(folder)); });
 }
 
 }  // extern "C"

@@ -8,7 +8,6 @@
 
 extern "C" {
 
-#if !defined(_WIN32)
 KIV_API KivHwnd KIV_CALL Kiv_CreateWindow(KivWndProc proc, void* user) {
   return kiv::Guarded("Kiv_CreateWindow", KivHwnd{nullptr}, [&] { return kiv::NewHostWindow(proc, user); });
 }
@@ -16,7 +15,6 @@ KIV_API KivHwnd KIV_CALL Kiv_CreateWindow(KivWndProc proc, void* user) {
 KIV_API void KIV_CALL Kiv_DestroyWindow(KivHwnd window) {
   kiv::GuardedVoid("Kiv_DestroyWindow", [&] { kiv::FreeHostWindow(window); });
 }
-#endif
 
 KIV_API void KIV_CALL Kiv_SetMessageBoxHandler(KivMessageBoxProc proc, void* user) {
   kiv::GuardedVoid("Kiv_SetMessageBoxHandler", [&] { kiv::SetMessageBoxHandler(proc, user); });

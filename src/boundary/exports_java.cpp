@@ -4,20 +4,13 @@
 #include "java/java_installer.hpp"
 #include "kivmod/kivmod.h"
 #include "link/phone_link.hpp"
+#include "platform/text.hpp"
 
 using kiv::CJavaInstaller;
 using kiv::CPhoneFileManager;
 using kiv::Guarded;
 using kiv::GuardedVoid;
 using kiv::WithManager;
-
-namespace {
-
-std::u16string_view Text(const KivChar* text) {
-  return text ? std::u16string_view(reinterpret_cast<const char16_t*>(text)) : std::u16string_view();
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -46,7 +39,7 @@ KIV_API int32_t Kiv_Java_DisConnect(void) {
 KIV_API int32_t Kiv_Java_IsFileExist(uint32_t, const KivChar* folder, const KivChar* name, uint32_t size,
                                      uint32_t* value, uint8_t* result) {
   return WithManager("Kiv_Java_IsFileExist", 0, [&](CPhoneFileManager& m) {
-    return m.Family<CJavaInstaller>().IsFileExist(Text(folder), Text(name), size, value, result);
+    return m.Family<CJavaInstaller>().IsFileExist(kiv::HostView(folder), kiv::HostView(name), size, value, result);
   });
 }
 
@@ -54,20 +47,20 @@ KIV_API int32_t Kiv_Java_SendFile(const KivChar* name, const KivChar* localPath,
                                   KivHwnd wnd) {
   return WithManager("Kiv_Java_SendFile", 0, [&](CPhoneFileManager& m) {
     if (!kiv::CurrentLink().IsConnected()) return 0;
-    std::vector<std::u16string> files{std::u16string(Text(localPath))};
-    return m.Family<CJavaInstaller>().SendFileProc(files, Text(name), Text(folder), wnd);
+    std::vector<std::u16string> files{std::u16string(kiv::HostView(localPath))};
+    return m.Family<CJavaInstaller>().SendFileProc(files, kiv::HostView(name), kiv::HostView(folder), wnd);
   });
 }
 
 KIV_API int32_t Kiv_Java_InstallCommand(const KivChar* folder, const KivChar* name) {
   return WithManager("Kiv_Java_InstallCommand", 0, [&](CPhoneFileManager& m) {
-    return m.Family<CJavaInstaller>().Install(Text(folder), Text(name));
+    return m.Family<CJavaInstaller>().Install(kiv::HostView(folder), kiv::HostView(name));
   });
 }
 
 KIV_API int32_t Kiv_Java_DeleteFile(const KivChar* folder, const KivChar* name) {
   WithManager("Kiv_Java_DeleteFile", 0,
-              [&](CPhoneFileManager& m) { return m.Family<CJavaInstaller>().DeleteFile(Text(folder), Text(name)); });
+              [&](CPhoneFileManager& m) { return m.Family<CJavaInstaller>().DeleteFile(kiv::HostView(folder), kiv::HostView(name)); });
   return 1;
 }
 

@@ -254,7 +254,7 @@ int32_t CEmailTransfer::SendEmailAttachFile(std::u16string_view name, std::u16st
 }
 
 void CEmailTransfer::Notice(uint32_t code, intptr_t index) {
-  if (m_hMsgWnd) SendMessage(m_hMsgWnd, m_nMsgID, code, index);
+  if (m_hMsgWnd) SendToWindow(m_hMsgWnd, m_nMsgID, code, index);
 }
 
 int32_t CEmailTransfer::SendEmail(const EmailHeader& header, std::u16string_view bodyFolder,

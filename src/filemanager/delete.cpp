@@ -96,7 +96,7 @@ int CPhoneFileManager::DeletePhoneFile(const std::vector<std::u16string>& source
   m_bCancel.store(0, std::memory_order_relaxed);
   int walked = DeletePhoneFileAndDirectoryProc(sources, window, true, kinds);
   if (m_bCancel.load(std::memory_order_relaxed)) {
-    SendMessage(window, kMsgCancelled, 0, 0);
+    SendToWindow(window, kMsgCancelled, 0, 0);
     return 0;
   }
   return walked;

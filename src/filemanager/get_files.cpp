@@ -38,7 +38,7 @@ std::u16string DestinationPath(std::u16string_view target, std::u16string_view n
 
 const KivTypeEntry* CPhoneFileManager::FindType(std::u16string_view extension) const {
   for (const KivTypeEntry& entry : m_FileTypes.Entries())
-    if (EqualsNoCase(std::u16string_view(entry.name), extension)) return &entry;
+    if (EqualsNoCase(HostView(entry.name), extension)) return &entry;
   return nullptr;
 }
 
@@ -65,7 +65,7 @@ int CPhoneFileManager::AssureUploadCompleted(const std::vector<std::u16string>& 
   m_bCancel.store(0, std::memory_order_relaxed);
   int done = GetFileFromPhoneProc(sources, window, target ? std::u16string_view(*target) : std::u16string_view());
   bool cancelled = m_bCancel.load(std::memory_order_relaxed) != 0;
-  if (!done && cancelled) SendMessage(window, kMsgCancelled, 0, 0);
+  if (!done && cancelled) SendToWindow(window, kMsgCancelled, 0, 0);
   if (target && completed) *completed = 1;
   if (!done || cancelled) return 0;
   return m_nProcessed;

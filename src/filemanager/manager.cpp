@@ -39,7 +39,7 @@ int CPhoneFileManager::Connect(int port, int, KivHwnd messageWindow, int method,
     int result = m_PFileMan.Connect(port, rate, m_hWnd, method);
     if (result == CM_RET_GLOBALLOCKED) {
       m_bConnected = 0;
-      SendMessage(messageWindow, kMsgLocked, 0, 0);
+      SendToWindow(messageWindow, kMsgLocked, 0, 0);
       return 0;
     }
     if (result != CM_RET_SUCCESS) {

@@ -28,7 +28,7 @@ int CPhoneFileManager::SendFileToPhone(const std::vector<std::u16string>& source
   if (sources.empty()) return 0;
   int result = SendFileToPhoneProc(sources, target, phoneSource, move, window);
   if (m_bCancel.load(std::memory_order_relaxed)) {
-    SendMessage(window, kMsgCancelled, 0, 0);
+    SendToWindow(window, kMsgCancelled, 0, 0);
     return 0;
   }
   return result;

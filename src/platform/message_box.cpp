@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kivmod/kivmod.h"
+#include "platform/text.hpp"
 
 namespace kiv {
 namespace {
@@ -20,7 +21,7 @@ void SetMessageBoxHandler(KivMessageBoxProc proc, void* user) { g_handler = {pro
 void ShowMessageBox(std::u16string_view text, std::u16string_view caption) {
   if (g_handler.proc) {
     std::u16string t(text), c(caption);
-    g_handler.proc(g_handler.user, t.c_str(), c.c_str());
+    g_handler.proc(g_handler.user, AsKiv(t.c_str()), AsKiv(c.c_str()));
     return;
   }
   ShowSystemMessageBox(text, caption);

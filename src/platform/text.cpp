@@ -92,14 +92,11 @@ std::string U16ToUtf8(std::u16string_view text) {
 }
 
 
-std::size_t U16Length(const char16_t* text) {
-  std::size_t n = 0;
-  if (text)
-    while (text[n]) ++n;
-  return n;
+std::u16string_view HostView(const KivChar* text) {
+  return text ? std::u16string_view(AsU16(text)) : std::u16string_view();
 }
 
-std::u16string FromHost(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+std::u16string FromHost(const KivChar* text) { return std::u16string(HostView(text)); }
 
 std::u16string ToUpper(std::u16string_view text) {
   std::u16string out(text);

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kivmod/kivmod.h"
+
 namespace kiv {
 
 std::u16string Utf8ToU16(std::string_view text);
@@ -25,10 +27,15 @@ std::u16string AnsiToU16(std::string_view text);
 bool LocalNameToU16(std::string_view bytes, std::u16string& out);
 bool U16ToLocalName(std::u16string_view text, std::string& out);
 
-// Length of a NUL-terminated UTF-16 text; a null pointer has length 0.
-std::size_t U16Length(const char16_t* text);
+// Texts across the C interface: KivChar is wchar_t on Windows and char16_t elsewhere, both
+// units of UTF-16, so the same text is seen through either pointer type.
+inline const char16_t* AsU16(const KivChar* text) { return reinterpret_cast<const char16_t*>(text); }
+inline const KivChar* AsKiv(const char16_t* text) { return reinterpret_cast<const KivChar*>(text); }
+inline KivChar* AsKiv(char16_t* text) { return reinterpret_cast<KivChar*>(text); }
+
 // A host text: null is empty.
-std::u16string FromHost(const char16_t* text);
+std::u16string FromHost(const KivChar* text);
+std::u16string_view HostView(const KivChar* text);
 
 std::u16string ToUpper(std::u16string_view text);
 std::u16string ToLower(std::u16string_view text);

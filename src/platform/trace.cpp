@@ -10,15 +10,23 @@
 
 #include "platform/text.hpp"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kiv {
 namespace {
 
 struct Sink {
   std::FILE* file = nullptr;
   bool owned = false;
+  bool debugger = false;
   std::mutex mutex;
   Sink() {
     const char* target = std::getenv("KIVMOD_TRACE");
+#ifdef _WIN32
+    debugger = (!target || !*target) && IsDebuggerPresent();
+#endif
     if (!target || !*target) return;
     if (std::strcmp(target, "1") == 0) {
       file = stderr;
@@ -39,10 +47,17 @@ Sink& TheSink() {
 
 }  // namespace
 
-bool TraceEnabled() { return TheSink().file != nullptr; }
+bool TraceEnabled() { return TheSink().file != nullptr || TheSink().debugger; }
 
 void Trace(std::string_view text) {
   Sink& sink = TheSink();
+#ifdef _WIN32
+  if (sink.debugger) {
+    std::u16string wide = Utf8ToU16(text);
+    OutputDebugStringW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+    return;
+  }
+#endif
   if (!sink.file) return;
   std::lock_guard lock(sink.mutex);
   std::fwrite(text.data(), 1, text.size(), sink.file);

@@ -12,7 +12,7 @@ KivHwnd NewHostWindow(KivWndProc proc, void* user) {
 
 void FreeHostWindow(KivHwnd window) { std::unique_ptr<KivWindow> owned(window); }
 
-intptr_t SendMessage(KivHwnd window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+intptr_t SendToWindow(KivHwnd window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (!window || !window->proc) return 0;
   return window->proc(window->user, window, message, wParam, lParam);
 }

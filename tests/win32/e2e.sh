@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# End to end across systems: the Windows DLL under Wine, driven by tests/host_win32.c, talks
+# over a Wine COM port that is a Linux pseudo-terminal to the Linux simulated phone. A 5 MiB
+# file goes to the phone and comes back; both copies must be byte-identical.
+# Arguments: the Linux kivmod-phonesim, host_win32.exe, Kivmod.dll.
+set -euo pipefail
+phonesim=$1 host=$2 dll=$3
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=$(bash "$here/../../scripts/wine/prefix.sh")
+tmp=$(mktemp -d)
+sim=
+cleanup() {
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null
+  rm -f "$prefix/dosdevices/com7"
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+mkdir -p "$tmp/phone/Music" "$tmp/pc"
+head -c $((5 << 20)) /dev/urandom > "$tmp/pc/up.bin"
+"$phonesim" --pty "$tmp/phone" > "$tmp/sim.out" 2> "$tmp/sim.err" &
+sim=$!
+for _ in $(seq 100); do
+  grep -q 'serving on serial:' "$tmp/sim.out" 2>/dev/null && break
+  sleep 0.1
+done
+device=$(sed -n 's/.*serving on serial:\(.*\)/\1/p' "$tmp/sim.out")
+[ -n "$device" ] || { echo "the simulated phone did not start"; cat "$tmp/sim.err"; exit 1; }
+ln -sfn "$device" "$prefix/dosdevices/com7"
+export WINEPREFIX=$prefix
+bash "$here/../../scripts/wine/run.sh" "$host" "$dll" 7 "Z:${tmp//\//\\}\\pc"
+cmp "$tmp/pc/up.bin" "$tmp/phone/Music/up.bin"
+cmp "$tmp/pc/up.bin" "$tmp/pc/back/up.bin"
+echo "5 MiB both ways over COM7, byte-identical"
