@@ -100,6 +100,10 @@ set(KIVMOD_SOURCES_POSIX
 )
 
 set(KIVMOD_SOURCES_WIN32
+  src/platform/bluetooth_socket_win32.cpp
+  src/platform/serial_port_win32.cpp
+  src/platform/socket_stream_win32.cpp
+  src/platform/tcp_socket_win32.cpp
 )
 
 if(WIN32)
