@@ -127,15 +127,15 @@ class SerialStream : public ByteStream {
 
 std::unique_ptr<ByteStream> OpenSerialStream(const std::string& device, int baudrate, std::string& error) {
   std::wstring path = DevicePath(device);
-  // Opening without FILE_FLAG_OVERLAPPED: reads and writes are bounded by the port's
-  // time-outs, not by a wait of ours. Device opens do not block on a busy port; they fail.
+  // Opened for plain (not overlapped) I/O: reads and writes are bounded by the port's
+  // time-outs. The system serializes such calls on one handle, which suits the one thread
+  // that drives a link. A busy or missing port fails the open at once, it does not block.
   UniqueHandle h(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!h.Valid()) {
     DWORD code = ::GetLastError();
-    const char* hint = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? " (no such port)"
-                       : code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
-                           ? " (is another program using it?)"
-                           : "";
+    const char* hint = "";
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) hint = " (no such port)";
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) hint = " (is another program using it?)";
     error = "cannot open " + device + hint + ": " + SystemErrorText(code);
     return nullptr;
   }
