@@ -100,7 +100,11 @@ set(KIVMOD_SOURCES_POSIX
 )
 
 set(KIVMOD_SOURCES_WIN32
+  src/platform/bluetooth_socket_win32.cpp
   src/platform/message_box_win32.cpp
+  src/platform/serial_port_win32.cpp
+  src/platform/socket_stream_win32.cpp
+  src/platform/tcp_socket_win32.cpp
   src/platform/window_win32.cpp
 )
 
