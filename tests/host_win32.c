@@ -4,7 +4,7 @@
  *
  *   host_win32 DLL                  no phone: a connect to a missing COM port must report
  *                                   to the real window and to a window of Kiv_CreateWindow
- *   host_win32 DLL PORT PCFOLDER    a phone on COM PORT: connect, send PCFOLDER\up.bin into
+ *   host_win32 DLL PORT PCFOLDER    a phone on COM PORT: connect, send PCFOLDER\up.mp3 into
  *                                   "Music", copy it back into PCFOLDER\back, compare */
 #include <windows.h>
 
@@ -146,9 +146,9 @@ static int SameFiles(const wchar_t* a, const wchar_t* b) {
 /* With a phone: a copy each way, byte for byte, with progress on the real window. */
 static int WithPhone(HWND wnd, int port, const wchar_t* folder) {
   wchar_t up[MAX_PATH], back[MAX_PATH], backFile[MAX_PATH];
-  swprintf(up, MAX_PATH, L"%ls\\up.bin", folder);
+  swprintf(up, MAX_PATH, L"%ls\\up.mp3", folder);
   swprintf(back, MAX_PATH, L"%ls\\back", folder);
-  swprintf(backFile, MAX_PATH, L"%ls\\back\\up.bin", folder);
+  swprintf(backFile, MAX_PATH, L"%ls\\back\\up.mp3", folder);
   kiv.initalizeU(wnd);
   if (kiv.connect(port, 0, wnd, 1) != 1) return Fail("connect failed");
   if (kiv.openFolder(L"Music", wnd) != 1) return Fail("cannot open Music");
@@ -162,14 +162,14 @@ static int WithPhone(HWND wnd, int port, const wchar_t* folder) {
   if (kiv.openFolder(L"Music", wnd) != 1) return Fail("cannot open Music again");
   CreateDirectoryW(back, NULL);
   list = kiv.listNew();
-  kiv.listAdd(list, L"Music\\up.bin");
+  kiv.listAdd(list, L"Music\\up.mp3");
   int got = kiv.sendToPC(list, back, wnd);
   kiv.listFree(list);
   if (got != 1) return Fail("copy to the PC failed");
   if (progress == sendProgress) return Fail("no progress while receiving");
   if (!SameFiles(up, backFile)) return Fail("the copy back differs");
   list = kiv.listNew();
-  kiv.listAdd(list, L"Music\\missing.bin");
+  kiv.listAdd(list, L"Music\\missing.mp3");
   kiv.sendToPC(list, back, wnd);
   kiv.listFree(list);
   if (reports[KIV_REPORT_NOT_KNOWN] != 1) return Fail("no report for an unknown phone file");

@@ -16,7 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$tmp/phone/Music" "$tmp/pc"
-head -c $((5 << 20)) /dev/urandom > "$tmp/pc/up.bin"
+head -c $((5 << 20)) /dev/urandom > "$tmp/pc/up.mp3"
 "$phonesim" --pty "$tmp/phone" > "$tmp/sim.out" 2> "$tmp/sim.err" &
 sim=$!
 for _ in $(seq 100); do
@@ -28,6 +28,6 @@ device=$(sed -n 's/.*serving on serial:\(.*\)/\1/p' "$tmp/sim.out")
 ln -sfn "$device" "$prefix/dosdevices/com7"
 export WINEPREFIX=$prefix
 bash "$here/../../scripts/wine/run.sh" "$host" "$dll" 7 "Z:${tmp//\//\\}\\pc"
-cmp "$tmp/pc/up.bin" "$tmp/phone/Music/up.bin"
-cmp "$tmp/pc/up.bin" "$tmp/pc/back/up.bin"
+cmp "$tmp/pc/up.mp3" "$tmp/phone/Music/up.mp3"
+cmp "$tmp/pc/up.mp3" "$tmp/pc/back/up.mp3"
 echo "5 MiB both ways over COM7, byte-identical"
