@@ -91,6 +91,7 @@ set(KIVMOD_SOURCES_POSIX
   src/platform/local_files_posix.cpp
   src/platform/message_box_posix.cpp
   src/platform/serial_port_posix.cpp
+  src/platform/system_file_posix.cpp
   src/platform/tcp_socket_posix.cpp
   src/platform/text_posix.cpp
   src/platform/unique_fd_posix.cpp
