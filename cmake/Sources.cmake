@@ -101,6 +101,10 @@ set(KIVMOD_SOURCES_POSIX
 )
 
 set(KIVMOD_SOURCES_WIN32
+  src/platform/local_files_win32.cpp
+  src/platform/system_file_win32.cpp
+  src/platform/text_win32.cpp
+  src/platform/workdir_win32.cpp
 )
 
 if(WIN32)
