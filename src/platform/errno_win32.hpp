@@ -33,6 +33,7 @@ inline int ErrnoFromWin32(DWORD code) {
     case ERROR_NOT_SAME_DEVICE: return EXDEV;
     case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
     case ERROR_INVALID_HANDLE: return EBADF;
+    case ERROR_PIPE_BUSY: return EBUSY;
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA: return EPIPE;
     default: return EIO;
