@@ -38,6 +38,13 @@ bool ProcessRuns(DWORD pid) {
 constexpr std::wstring_view kTemporaryPrefix = L".kivmod-";
 constexpr std::wstring_view kTemporarySuffix = L".part";
 
+// Whether the last component of path is a temporary's name (".kivmod-PID-N.part").
+bool IsTemporary(std::wstring_view path) {
+  const std::wstring_view name = path.substr(path.find_last_of(L"\\/") + 1);
+  return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.starts_with(kTemporaryPrefix) &&
+         name.ends_with(kTemporarySuffix);
+}
+
 }  // namespace
 
 std::filesystem::path LocalPath(std::u16string_view path) {
@@ -117,11 +124,7 @@ int RemoveStaleTemporaries(std::u16string_view folder) {
   int removed = 0;
   do {
     // The pattern also matches short (8.3) names: the long name is checked again.
-    const std::wstring_view name = found.cFileName;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        name.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size() || !name.starts_with(kTemporaryPrefix) ||
-        !name.ends_with(kTemporarySuffix))
-      continue;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporary(found.cFileName)) continue;
     // ".kivmod-PID-N.part": a process that still runs may be writing it.
     const unsigned long pid = std::wcstoul(found.cFileName + kTemporaryPrefix.size(), nullptr, 10);
     if (pid > 0 && ProcessRuns(static_cast<DWORD>(pid))) continue;
@@ -143,7 +146,16 @@ bool LocalReplace(std::u16string_view from, std::u16string_view to) {
   // rename over it does elsewhere: its flag is cleared first.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesW(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    // A temporary is hidden while written (a dot does not hide a name here); its content
+    // under the final name is not.
+    if (IsTemporary(source.native())) {
+      const DWORD moved = GetFileAttributesW(target.c_str());
+      if (moved != INVALID_FILE_ATTRIBUTES && (moved & FILE_ATTRIBUTE_HIDDEN))
+        SetFileAttributesW(target.c_str(), moved & ~DWORD{FILE_ATTRIBUTE_HIDDEN});
+    }
+    return true;
+  }
   const int error = ErrnoFromWin32(GetLastError());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesW(target.c_str(), attributes);
@@ -164,8 +176,10 @@ std::FILE* OpenLocalFile(std::u16string_view path, const char* mode, std::unique
   // "wxb": CREATE_NEW fails on any existing name, a symbolic link included.
   const DWORD disposition = m == "rb" || m == "r+b" ? OPEN_EXISTING : m == "wxb" ? CREATE_NEW : OPEN_ALWAYS;
   // Shared as a file is elsewhere: others may read, write, rename or remove it meanwhile.
-  HANDLE handle = CreateFileW(LocalPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::filesystem::path local = LocalPath(path);
+  const DWORD attributes = m == "wxb" && IsTemporary(local.native()) ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
+  HANDLE handle = CreateFileW(local.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     FailWithLastError();
     return nullptr;

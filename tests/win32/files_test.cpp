@@ -49,6 +49,13 @@ TEST_F(WinFiles, WideNamesReadOnlyFilesAndNewFilesOnly) {
   EXPECT_EQ(LocalLength(a), 5);
   EXPECT_TRUE(LocalCanRead(a));
 
+  // A temporary is hidden while written; what it becomes is not.
+  const std::u16string part = LocalTemporaryBeside(a);
+  ASSERT_TRUE(Create(part, "hello"));
+  EXPECT_TRUE(GetFileAttributesW(LocalPath(part).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_TRUE(LocalReplace(part, a));
+  EXPECT_FALSE(GetFileAttributesW(LocalPath(a).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
   // A read-only file is replaced by a rename over it and removed like any other.
   ASSERT_TRUE(Create(b, "old"));
   ASSERT_TRUE(SetFileAttributesW(LocalPath(b).c_str(), FILE_ATTRIBUTE_READONLY));
