@@ -91,6 +91,7 @@ set(KIVMOD_SOURCES_POSIX
   src/platform/local_files_posix.cpp
   src/platform/message_box_posix.cpp
   src/platform/serial_port_posix.cpp
+  src/platform/system_file_posix.cpp
   src/platform/tcp_socket_posix.cpp
   src/platform/text_posix.cpp
   src/platform/unique_fd_posix.cpp
@@ -101,11 +102,15 @@ set(KIVMOD_SOURCES_POSIX
 
 set(KIVMOD_SOURCES_WIN32
   src/platform/bluetooth_socket_win32.cpp
+  src/platform/local_files_win32.cpp
   src/platform/message_box_win32.cpp
   src/platform/serial_port_win32.cpp
   src/platform/socket_stream_win32.cpp
+  src/platform/system_file_win32.cpp
   src/platform/tcp_socket_win32.cpp
+  src/platform/text_win32.cpp
   src/platform/window_win32.cpp
+  src/platform/workdir_win32.cpp
 )
 
 if(WIN32)

@@ -427,9 +427,13 @@ TEST_F(GetFiles, ChecksAndUnsafePhoneNamesRefuseWithTheirReports) {
   EXPECT_EQ(PcEntries(), 1u);  // just the out folder
 
   for (std::u16string_view name : {u"a.mp3", u"Song (live) .mp3", u"\u00e9t\u00e9.jpg", u".hidden", u"a.b.c", u"song..mp3",
-                                   u"Hello...jpg", u"..\u2215x.mp3"})
+                                   u"Hello...jpg", u"..\u2215x.mp3", u"CONSOLE.txt", u"com10.mp3", u"nul_.jpg", u"LPT.x"})
     EXPECT_TRUE(kiv::IsSafeLocalName(name)) << kiv::U16ToUtf8(name);
-  for (std::u16string_view name : {u"", u".", u"..", u"x\\y", u"x/y", u"d:", u"a\x7f"})
+  // Also what a Windows PC could not write: its forbidden characters, streams, trailing dots
+  // and spaces, device names with or without an extension.
+  for (std::u16string_view name : {u"", u".", u"..", u"x\\y", u"x/y", u"d:", u"a\x7f", u"a:stream", u"a?.mp3", u"a*",
+                                   u"<a>", u"a|b", u"say \"hi\"", u"song.", u"song ", u"CON", u"con.txt", u"Nul .mp3",
+                                   u"aux", u"PRN.x.y", u"COM1", u"lpt9.mp3", u"COM\u00B9", u"conout$"})
     EXPECT_FALSE(kiv::IsSafeLocalName(name)) << kiv::U16ToUtf8(name);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "link/backup_io.hpp"
+#include "platform/local_names.hpp"
 #include "platform/text.hpp"
 
 namespace kiv {
@@ -235,7 +236,7 @@ int32_t BACKUP_OpenBakupDataFile(std::u16string_view path, int32_t mode) {
   }
   auto f = std::make_shared<OpenFile>();
   f->writing = mode == kBackupModeWrite;
-  std::string local = U16ToUtf8(ReplaceChar(path, u'\\', u'/'));
+  const std::filesystem::path local = LocalPath(path);
   bool opened = f->writing ? f->file.OpenForWriting(local) : f->file.OpenForReading(local);
   if (!opened) {
     BackupSetLastError(static_cast<uint32_t>(f->file.error()));

@@ -1,9 +1,5 @@
 #include "link/backup_io.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -47,33 +43,22 @@ uint32_t Crc32(const uint8_t* data, std::size_t size, uint32_t crc) {
   return ~crc;
 }
 
-BufferedFile::~BufferedFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+BufferedFile::~BufferedFile() = default;
 
 bool BufferedFile::Fail(int error) {
   error_ = error;
   return false;
 }
 
-bool BufferedFile::OpenForWriting(const std::string& path) {
-  // Opened without waiting (a named pipe with no reader fails instead of hanging), then
-  // written to as an ordinary blocking descriptor.
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd_ < 0) return Fail(errno);
-  if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) return Fail(errno);
+bool BufferedFile::OpenForWriting(const std::filesystem::path& path) {
+  if (int error = file_.OpenForWriting(path)) return Fail(error);
   writing_ = true;
   buffer_.resize(kBufferSize);
   return true;
 }
 
-bool BufferedFile::OpenForReading(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // only a regular file is kept
-  if (fd_ < 0) return Fail(errno);
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return Fail(errno);
-  if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
-  if (!S_ISREG(st.st_mode)) return Fail(EINVAL);
+bool BufferedFile::OpenForReading(const std::filesystem::path& path) {
+  if (int error = file_.OpenForReading(path)) return Fail(error);
   writing_ = false;
   buffer_.resize(kBufferSize);
   return true;
@@ -81,24 +66,15 @@ bool BufferedFile::OpenForReading(const std::string& path) {
 
 bool BufferedFile::Close() {
   bool ok = true;
-  if (fd_ >= 0) {
+  if (file_.IsOpen()) {
     if (writing_) ok = Flush();
-    if (::close(fd_) != 0 && ok) ok = Fail(errno);
-    fd_ = -1;
+    if (int error = file_.Close(); error != 0 && ok) ok = Fail(error);
   }
   return ok;
 }
 
 bool BufferedFile::WriteAll(const uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail(errno);
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  if (int error = file_.Append(data, size)) return Fail(error);
   return true;
 }
 
@@ -127,22 +103,13 @@ bool BufferedFile::Flush() {
 
 bool BufferedFile::Patch(uint64_t offset, const uint8_t* data, std::size_t size) {
   if (!Flush()) return false;
-  while (size > 0) {
-    ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail(errno);
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
+  if (int error = file_.WriteAt(offset, data, size)) return Fail(error);
   return true;
 }
 
 bool BufferedFile::Sync() {
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) return Fail(errno);
+  if (int error = file_.Sync()) return Fail(error);
   return true;
 }
 
@@ -150,15 +117,8 @@ bool BufferedFile::Fill() {
   // The buffer is empty here: refill it from position_.
   bufferOffset_ = position_;
   begin_ = used_ = 0;
-  for (;;) {
-    ssize_t n = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(position_));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail(errno);
-    }
-    used_ = static_cast<std::size_t>(n);
-    return true;
-  }
+  if (int error = file_.ReadAt(position_, buffer_.data(), buffer_.size(), used_)) return Fail(error);
+  return true;
 }
 
 bool BufferedFile::Read(uint8_t* data, std::size_t size, std::size_t* got) {
@@ -168,15 +128,14 @@ bool BufferedFile::Read(uint8_t* data, std::size_t size, std::size_t* got) {
       std::size_t left = size - done;
       if (left >= buffer_.size()) {
         // Large reads go straight into the caller's memory.
-        ssize_t n = ::pread(fd_, data + done, left, static_cast<off_t>(position_));
-        if (n < 0) {
-          if (errno == EINTR) continue;
+        std::size_t n = 0;
+        if (int error = file_.ReadAt(position_, data + done, left, n)) {
           if (got) *got = done;
-          return Fail(errno);
+          return Fail(error);
         }
         if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-        position_ += static_cast<uint64_t>(n);
+        done += n;
+        position_ += n;
         bufferOffset_ = position_;
         begin_ = used_ = 0;
         continue;
@@ -211,23 +170,18 @@ bool BufferedFile::Seek(uint64_t offset) {
 
 bool BufferedFile::ReadAt(uint64_t offset, uint8_t* data, std::size_t size) {
   while (size > 0) {
-    ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail(errno);
-    }
+    std::size_t n = 0;
+    if (int error = file_.ReadAt(offset, data, size, n)) return Fail(error);
     if (n == 0) return Fail(0);
     data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<uint64_t>(n);
+    size -= n;
+    offset += n;
   }
   return true;
 }
 
 bool BufferedFile::Size(uint64_t* size) {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return Fail(errno);
-  *size = static_cast<uint64_t>(st.st_size);
+  if (int error = file_.Size(*size)) return Fail(error);
   return true;
 }
 

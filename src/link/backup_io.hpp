@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <filesystem>
 #include <vector>
+
+#include "platform/system_file.hpp"
 
 namespace kiv::backup_io {
 
@@ -25,7 +27,7 @@ inline uint64_t GetU64(const uint8_t* p) {
   return static_cast<uint64_t>(GetU32(p)) | static_cast<uint64_t>(GetU32(p + 4)) << 32;
 }
 
-// An open file descriptor with a write buffer or a read buffer. Every failing call returns
+// An open local file with a write buffer or a read buffer. Every failing call returns
 // false and leaves the error number in error().
 class BufferedFile {
  public:
@@ -36,10 +38,9 @@ class BufferedFile {
   BufferedFile(const BufferedFile&) = delete;
   BufferedFile& operator=(const BufferedFile&) = delete;
 
-  // `path` in the system's encoding with "/" separators. Opening for reading accepts only a
-  // regular file.
-  bool OpenForWriting(const std::string& path);
-  bool OpenForReading(const std::string& path);
+  // Opening for reading accepts only a regular file.
+  bool OpenForWriting(const std::filesystem::path& path);
+  bool OpenForReading(const std::filesystem::path& path);
   // Flushes (when writing) and closes; false when the flush or the close failed.
   bool Close();
 
@@ -69,7 +70,7 @@ class BufferedFile {
   bool WriteAll(const uint8_t* data, std::size_t size);
   bool Fill();
 
-  int fd_ = -1;
+  SystemFile file_;
   int error_ = 0;
   uint64_t position_ = 0;
   std::vector<uint8_t> buffer_;

@@ -6,6 +6,25 @@ namespace kiv {
 
 bool IsSafeLocalName(std::u16string_view name) { return UnsafeLocalNameReason(name).empty(); }
 
+namespace {
+
+// Windows opens a device for these names, also with an extension ("CON.txt", "com1.mp3"),
+// and "¹²³" count as digits there.
+bool IsDeviceName(std::u16string_view name) {
+  std::u16string_view stem = name.substr(0, name.find(u'.'));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  std::u16string upper;
+  for (char16_t c : stem) upper.push_back(c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c);
+  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL" || upper == u"CONIN$" ||
+      upper == u"CONOUT$")
+    return true;
+  if (upper.size() != 4 || !(upper.starts_with(u"COM") || upper.starts_with(u"LPT"))) return false;
+  const char16_t digit = upper[3];
+  return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' || digit == u'\u00B3';
+}
+
+}  // namespace
+
 std::string UnsafeLocalNameReason(std::u16string_view name) {
   // Dots inside a name ("song..mp3") are ordinary; only "." and ".." name other folders.
   if (name.empty()) return "it is empty";
@@ -15,7 +34,13 @@ std::string UnsafeLocalNameReason(std::u16string_view name) {
     if (c == u'\\') return "it holds a backslash";
     if (c == u'/') return "it holds a slash";
     if (c == u':') return "it holds a colon";
+    if (std::u16string_view(u"<>\"|?*").find(c) != std::u16string_view::npos)
+      return "it holds one of the characters <>\"|?* that Windows refuses";
   }
+  // The rest are names that a Windows PC could not write as given: the same phone name is
+  // refused on every system.
+  if (name.back() == u'.' || name.back() == u' ') return "it ends with a dot or a space";
+  if (IsDeviceName(name)) return "it is a device name on Windows";
   return {};
 }
 

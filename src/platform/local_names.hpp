@@ -12,15 +12,19 @@
 namespace kiv {
 
 // Whether a file name that came from the phone may be joined to a PC folder the host chose
-// without leaving it: not empty, not "." or "..", no "\\" or "/", no drive colon, no
-// control characters. Anything else is refused before a local file is touched.
+// without leaving it: not empty, not "." or "..", no "\\" or "/", no colon (drive letters,
+// alternate data streams), no control characters. Names a Windows PC could not write as given
+// are refused on every system: the characters <>"|?*, a trailing dot or space, and device
+// names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with an extension). Anything else is
+// refused before a local file is touched.
 bool IsSafeLocalName(std::u16string_view name);
 // Why such a name is refused, in words ("it is empty", "it holds a slash", ...); empty for a
 // safe name.
 std::string UnsafeLocalNameReason(std::u16string_view name);
 
-// A host's local path as the file system sees it: the long-path prefix "\\\\?\\" is dropped
-// and, off Windows, "\\" separates components like "/".
+// A host's local path as the file system sees it. Off Windows the long-path prefix
+// "\\\\?\\" is dropped and "\\" separates components like "/"; on Windows "/" becomes "\\"
+// and a path too long for the short form takes the prefix (made a full path first).
 std::filesystem::path LocalPath(std::u16string_view path);
 
 // Whether path names an existing folder on the PC (relative paths are taken from the

@@ -15,11 +15,19 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
+// The local time's offset from UTC at t: its fields read as if they were UTC, less t (not
+// every system's tm carries the offset).
 long UtcOffsetAt(int64_t t) {
   const std::time_t at = static_cast<std::time_t>(t);
   std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &at) != 0) return 0;
+#else
   if (!localtime_r(&at, &local)) return 0;
-  return local.tm_gmtoff;
+#endif
+  const int64_t asUtc = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+                        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  return static_cast<long>(asUtc - t);
 }
 
 }  // namespace
@@ -38,7 +46,13 @@ int64_t MakeLocalTime(int year, int month, int day, int hour, int minute, int se
   return static_cast<int64_t>(std::mktime(&tm));
 }
 
-LocalClock::LocalClock() { tzset(); }
+LocalClock::LocalClock() {
+#ifdef _WIN32
+  _tzset();
+#else
+  tzset();
+#endif
+}
 
 int64_t LocalClock::Compose(int year, int month, int day, int hour, int minute, int second) {
   const int64_t dayNumber = DaysFromCivil(year, month, 1) + (day - 1);

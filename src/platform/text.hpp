@@ -22,8 +22,8 @@ std::string U16ToAnsi(std::u16string_view text);
 std::u16string AnsiToU16(std::string_view text);
 
 // PC file names: in a UTF-8 locale, and in the C/POSIX locale, they are UTF-8; in another
-// locale they are in its character set. Nothing is replaced: a name that cannot be converted
-// gives false (and out is left as it was).
+// locale they are in its character set; on Windows, whose names are UTF-16, they are UTF-8.
+// Nothing is replaced: a name that cannot be converted gives false (and out is left as it was).
 bool LocalNameToU16(std::string_view bytes, std::u16string& out);
 bool U16ToLocalName(std::u16string_view text, std::string& out);
 

@@ -3,10 +3,8 @@
 // over answers stops at kMaxAnswersPerExchange.
 #include "protocol/media_commands.hpp"
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 #include "link/phone_link.hpp"
 #include "platform/local_names.hpp"
@@ -30,14 +28,12 @@ constexpr uint8_t kCmdPrepareSoundList = 0x1E;
 constexpr uint8_t kCmdSoundList = 0x1F;
 constexpr uint8_t kResultMore = 0x02;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenLocal(std::u16string_view path, const char* mode) {
-  if (path.empty()) return nullptr;
-  return FilePtr(std::fopen(LocalPath(path).c_str(), mode));
+// A local file made (or emptied) for writing; closed when path is empty or it cannot be made.
+// The stream opens the path in the system's own form (wide on Windows).
+std::ofstream CreateLocal(std::u16string_view path) {
+  std::ofstream file;
+  if (!path.empty()) file.open(LocalPath(path), std::ios::binary | std::ios::trunc);
+  return file;
 }
 
 
@@ -52,8 +48,8 @@ bool TextToNul(std::span<const uint8_t> body, std::size_t offset, std::u16string
   return false;
 }
 
-bool WriteAll(std::FILE* file, std::string_view bytes) {
-  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+bool WriteAll(std::ofstream& file, std::string_view bytes) {
+  return file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).good();
 }
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
@@ -138,8 +134,8 @@ int CMediaCommands::GetPlayListContents(std::u16string_view localPath, std::u16s
   Pack(request, 0, "x", {name});
   WaitScope wait(CurrentLink(), kWait60s);
   if (!session_.SendRequest(kCmdPlayListContents, request)) return 0;
-  FilePtr file = OpenLocal(localPath, "wb");
-  if (!file) {
+  std::ofstream file = CreateLocal(localPath);
+  if (!file.is_open()) {
     Trace("CMediaCommands::GetPlayListContents: the local file cannot be created\n");
     return 0;
   }
@@ -176,7 +172,7 @@ int CMediaCommands::GetPlayListContents(std::u16string_view localPath, std::u16s
       out.push_back(u':');
     }
     if (!more && !out.empty()) out.pop_back();
-    if (!WriteAll(file.get(), U16ToUtf8(out)) || std::fflush(file.get()) != 0) return 0;
+    if (!WriteAll(file, U16ToUtf8(out)) || !file.flush()) return 0;
     if (!more) return 1;
     if (!session_.SendRequest(kCmdPlayListContents, request)) return 0;
   }
@@ -275,13 +271,13 @@ int CMediaCommands::GetSoundList(uint32_t) {
   WaitScope wait(CurrentLink(), kWait60s);
   if (!session_.SendRequest(kCmdSoundList, std::span<const uint8_t>())) return 0;
   tempXmlPath_ = WorkFilePath(u"TempXML");
-  FilePtr file = OpenLocal(tempXmlPath_, "wb");
-  if (!file) {
+  std::ofstream file = CreateLocal(tempXmlPath_);
+  if (!file.is_open()) {
     Trace("CMediaCommands::GetSoundList: TempXML cannot be opened\n");
     return 0;
   }
   static constexpr char kBom[] = "\xEF\xBB\xBF";
-  if (!WriteAll(file.get(), kBom)) return 0;
+  if (!WriteAll(file, kBom)) return 0;
   session_.AbortFlag().store(0, std::memory_order_relaxed);
   PhoneLink& link = CurrentLink();
   // A high surrogate that ends a piece waits for the next one, so a character split between
@@ -310,8 +306,8 @@ int CMediaCommands::GetSoundList(uint32_t) {
     utf8 = U16ToUtf8(units);
     units.clear();
     if (held) units.push_back(held);
-    if (!WriteAll(file.get(), utf8)) return 0;
-    if (!more) return std::fflush(file.get()) == 0 ? 1 : 0;
+    if (!WriteAll(file, utf8)) return 0;
+    if (!more) return file.flush() ? 1 : 0;
     if (!session_.SendRequest(kCmdSoundList, std::span<const uint8_t>())) return 0;
   }
   Trace("CMediaCommands::GetSoundList: too many answers\n");
