@@ -52,7 +52,7 @@ std::vector<std::pair<std::u16string, bool>> LocalContents(std::u16string_view f
   std::error_code error;
   for (std::filesystem::directory_iterator it(LocalPath(folder), error), end; !error && it != end;
        it.increment(error)) {
-    std::u16string name = Utf8ToU16(it->path().filename().string());
+    std::u16string name = it->path().filename().u16string();
     if (name == u"." || name == u"..") continue;
     std::error_code kindError;
     out.emplace_back(std::move(name), it->is_directory(kindError));

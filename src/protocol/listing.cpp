@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link/phone_link.hpp"
+#include "platform/local_names.hpp"
 #include "platform/local_time.hpp"
 #include "platform/text.hpp"
 #include "platform/trace.hpp"
@@ -193,8 +194,13 @@ int CPFileMan::GetXmlFolderList(std::u16string_view folder, uint32_t, uint32_t, 
   if (!SendRequest(kCmdXmlFolderList, request)) return finish(0);
 
   m_strTempXmlPath = WorkFilePath(u"TempXML");
+  // The list is written afresh under the work file's name (never through a link there).
+  std::unique_ptr<char[]> buffer;  // outlives the stream
   std::unique_ptr<std::FILE, FileCloser> file;
-  if (!m_strTempXmlPath.empty()) file.reset(std::fopen(U16ToUtf8(m_strTempXmlPath).c_str(), "wb"));
+  if (!m_strTempXmlPath.empty()) {
+    LocalRemove(m_strTempXmlPath);
+    file.reset(OpenLocalFile(m_strTempXmlPath, "wxb", buffer));
+  }
   if (!file) {
     Trace("CPFileMan::GetXmlFolderList: TempXML cannot be opened\n");
     return finish(0);
