@@ -100,6 +100,7 @@ set(KIVMOD_SOURCES_POSIX
 )
 
 set(KIVMOD_SOURCES_WIN32
+  src/xml/xml_engine_msxml.cpp
 )
 
 if(WIN32)
