@@ -287,7 +287,7 @@ struct Prepared {
 
 // Decodes a stored document. A byte order mark settles the encoding; without one a UTF-16
 // document shows by its first character, and an 8-bit one is UTF-8 unless its declaration
-// names another encoding (a declared UTF-16 in 8-bit bytes is read as UTF-8).
+// names another encoding. A declared UTF-16 in 8-bit bytes without a mark does not load.
 bool DecodeFile(std::string_view bytes, Prepared& out, std::u16string& detail) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return Utf8ToWide(bytes.substr(3), out.text, detail);
   if (bytes.starts_with("\xFF\xFE")) return Utf16ToWide(bytes.substr(2), false, out.text, detail);
@@ -297,9 +297,11 @@ bool DecodeFile(std::string_view bytes, Prepared& out, std::u16string& detail) {
   EncodingSpan span;
   if (!FindDeclaredEncoding(bytes, span)) return Utf8ToWide(bytes, out.text, detail);
   const std::string name = LowerAscii(bytes.substr(span.valueStart, span.valueEnd - span.valueStart));
-  if (name == "utf-8" || name == "utf8" || name == "utf-16" || name == "utf16" || name == "ucs-2" ||
-      name == "iso-10646-ucs-2")
-    return Utf8ToWide(bytes, out.text, detail);
+  if (name == "utf-8" || name == "utf8") return Utf8ToWide(bytes, out.text, detail);
+  if (name == "utf-16" || name == "utf16") {
+    detail = u"document labelled UTF-16 but has UTF-8 content";
+    return false;
+  }
   if (name == "iso-8859-1" || name == "iso_8859-1" || name == "latin1" || name == "l1") {
     out.text.resize(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) out.text[i] = static_cast<unsigned char>(bytes[i]);
@@ -441,6 +443,16 @@ class Walker {
     }
   }
 
+  // The value of an element's default namespace declaration, taken from the element's own
+  // namespace; an element with a prefix gives no answer.
+  static bool DefaultNamespace(IXMLDOMNode* element, const Bstr& name, std::u16string& value) {
+    Bstr uri;
+    if (name.View().find(u':') != std::u16string_view::npos || FAILED(element->get_namespaceURI(uri.Out())))
+      return false;
+    value.assign(uri.View());
+    return true;
+  }
+
   bool Open(IXMLDOMNode* element) {
     if (++depth_ > limits_.maxDepth) return Stop(u"elements nested deeper than " + Number(limits_.maxDepth));
     Bstr name;
@@ -452,14 +464,22 @@ class Walker {
     if (!Count(1 + static_cast<std::size_t>(count))) return false;
     // Read every attribute first: namespace declarations are told before the others.
     attributes_.resize(std::max(attributes_.size(), static_cast<std::size_t>(count)));
+    bool defaultNamespace = false;
     for (long i = 0; i < count; ++i) {
       ComPtr<IXMLDOMNode> attribute;
       Bstr attributeName;
       Variant value;
-      if (FAILED(map->get_item(i, attribute.Out())) || !attribute ||
-          FAILED(attribute->get_nodeName(attributeName.Out())) || FAILED(attribute->get_nodeValue(value.Out())))
-        return Stop(u"cannot read an attribute");
       auto& [n, v] = attributes_[static_cast<std::size_t>(i)];
+      if (FAILED(map->get_item(i, attribute.Out())) || !attribute) {
+        // Wine's MSXML counts a default namespace declaration among the attributes but gives
+        // no node for it.
+        if (std::exchange(defaultNamespace, true) || !DefaultNamespace(element, name, v))
+          return Stop(u"cannot read an attribute");
+        n = u"xmlns";
+        continue;
+      }
+      if (FAILED(attribute->get_nodeName(attributeName.Out())) || FAILED(attribute->get_nodeValue(value.Out())))
+        return Stop(u"cannot read an attribute");
       n.assign(attributeName.View());
       v.assign(value.Text());
     }
@@ -537,19 +557,29 @@ void Configure(IXMLDOMDocument2* doc, const XmlLimits& limits) {
   TrySetProperty(doc, L"MaxElementDepth", depth);
 }
 
+std::u16string Hex(unsigned long value) {
+  std::u16string out = u"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) out += u"0123456789ABCDEF"[(value >> shift) & 0xF];
+  return out;
+}
+
+// MSXML's reason for a failed load, with its position when it knows one.
 std::u16string ParseErrorText(IXMLDOMDocument2* doc) {
   ComPtr<IXMLDOMParseError> error;
   Bstr reason;
-  long line = 0, column = 0;
-  if (FAILED(doc->get_parseError(error.Out())) || !error || FAILED(error->get_reason(reason.Out())))
-    return u"not well-formed";
+  long code = 0, line = 0, column = 0;
+  if (FAILED(doc->get_parseError(error.Out())) || !error) return u"not well-formed";
+  error->get_errorCode(&code);
+  error->get_reason(reason.Out());
   error->get_line(&line);
   error->get_linepos(&column);
   std::u16string text(reason.View());
   while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
   if (text.empty()) text = u"not well-formed";
+  text += u" (" + Hex(static_cast<unsigned long>(code)) + u")";
+  if (line <= 0) return text;
   return u"line " + Number(static_cast<unsigned long long>(line)) + u", column " +
-         Number(static_cast<unsigned long long>(column)) + u": " + text;
+         Number(static_cast<unsigned long long>(column > 0 ? column : 0)) + u": " + text;
 }
 
 bool LoadText(IXMLDOMDocument2* doc, std::u16string_view text, VARIANT_BOOL& loaded) {
