@@ -553,7 +553,7 @@ void Configure(IXMLDOMDocument2* doc, const XmlLimits& limits) {
   VARIANT depth;
   VariantInit(&depth);
   V_VT(&depth) = VT_I4;
-  V_I4(&depth) = limits.maxDepth < 0 || limits.maxDepth >= 0x7FFFFFF ? 0 : limits.maxDepth + 1;
+  V_I4(&depth) = limits.maxDepth > 0 && limits.maxDepth < INT_MAX ? limits.maxDepth + 1 : 0;  // 0: no limit
   TrySetProperty(doc, L"MaxElementDepth", depth);
 }
 
