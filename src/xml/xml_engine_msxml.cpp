@@ -582,9 +582,11 @@ std::u16string ParseErrorText(IXMLDOMDocument2* doc) {
          Number(static_cast<unsigned long long>(column > 0 ? column : 0)) + u": " + text;
 }
 
-bool LoadText(IXMLDOMDocument2* doc, std::u16string_view text, VARIANT_BOOL& loaded) {
+// Hands the text over as a BSTR; the text itself is freed before MSXML builds its tree.
+bool LoadText(IXMLDOMDocument2* doc, std::u16string& text, VARIANT_BOOL& loaded) {
   if (text.size() > 0x7FFFFFFEu) return false;
   Bstr source(Wide(text));
+  std::u16string().swap(text);
   return source.Get() && SUCCEEDED(doc->loadXML(source.Get(), &loaded));
 }
 
@@ -603,7 +605,7 @@ bool LoadBytes(IXMLDOMDocument2* doc, std::string_view bytes, VARIANT_BOOL& load
 }
 
 // Parses the prepared document and walks it into the sink.
-bool Read(const Prepared& prepared, std::string_view bytes, const XmlLimits& limits, XmlReadSink& sink,
+bool Read(Prepared& prepared, std::string_view bytes, const XmlLimits& limits, XmlReadSink& sink,
           std::u16string& detail) {
   const bool doctype = prepared.asBytes ? DeclaresDoctype(bytes) : DeclaresDoctype(std::u16string_view(prepared.text));
   if (doctype) {
