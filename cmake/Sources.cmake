@@ -111,6 +111,7 @@ set(KIVMOD_SOURCES_WIN32
   src/platform/text_win32.cpp
   src/platform/window_win32.cpp
   src/platform/workdir_win32.cpp
+  src/xml/xml_engine_msxml.cpp
 )
 
 if(WIN32)
