@@ -7,6 +7,7 @@
  *   host_win32 DLL PORT PCFOLDER    a phone on COM PORT: connect, send PCFOLDER\up.mp3 into
  *                                   "Music", copy it back into PCFOLDER\back, compare */
 #include <windows.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -11,7 +11,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 sed -e 's/#.*//' "$list" | awk 'NF { print $1 }' | sort > "$tmp/expected"
 "$objdump" -p "$dll" > "$tmp/dump"
-awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^\s*\[/ { print $NF; next } on { on = 0 }' \
+awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^[ \t]*\[/ { print $NF; next } on { on = 0 }' \
   "$tmp/dump" | sort > "$tmp/actual"
 status=0
 if ! cmp -s "$tmp/expected" "$tmp/actual"; then
