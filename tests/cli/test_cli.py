@@ -20,8 +20,8 @@ os.environ["XDG_CONFIG_HOME"] = config_home
 os.environ.pop("KIVMOD_LINK", None)
 
 
-def run(*args, env=None, timeout=30, cwd=None):
-    return subprocess.run([tool, *args], capture_output=True, text=True, timeout=timeout, env=env,
+def run(*args, env=None, timeout=30, cwd=None, text=True):
+    return subprocess.run([tool, *args], capture_output=True, text=text, timeout=timeout, env=env,
                           stdin=subprocess.DEVNULL, cwd=cwd)
 
 
@@ -67,7 +67,7 @@ usage_cases = [
     ("unknown option", ["--bogus", "info"], "unknown option"),
     ("unknown short option", ["ls", "-x"], "unknown option"),
     ("no command", [], "no command"),
-    ("get without target", ["get", "Music/a.mp3"], "missing arguments"),
+    ("get without a name", ["get"], "missing arguments"),
     ("mv with one name", ["mv", "Music/a.mp3"], "missing arguments"),
     ("ls with two paths", ["ls", "Music", "Pictures"], "too many arguments"),
     ("info with an argument", ["info", "x"], "too many arguments"),
@@ -89,7 +89,7 @@ for name, args, text in usage_cases:
 
 r = run("--help")
 check("help exits 0 and lists exit codes", r.returncode == 0 and "Exit codes" in r.stdout and "6 cancelled" in r.stdout)
-for args, shown, absent in ((["get", "--help"], "get [-R] PHONEPATH... DIR", "put [--move]"),
+for args, shown, absent in ((["get", "--help"], "get [-R] PHONEPATH... [DIR]", "put [-R]"),
                             (["-h", "playlist"], "playlist put [--replace] NAME FILE", "sounds [PATH]")):
     r = run(*args)
     check("command help: " + " ".join(args), r.returncode == 0 and shown in r.stdout and absent not in r.stdout,
@@ -138,9 +138,9 @@ with tempfile.TemporaryDirectory() as top:
     def kiv(*args, **kw):
         return run(*link, *args, env=env, cwd=pc, **kw)
 
-    def kiv_apart(*args):
+    def kiv_apart(*args, text=True):
         """kiv with a work folder of its own: tool runs at the same time must not share one."""
-        return run(*link, *args, env=dict(env, KIVMOD_WORKDIR=tempfile.mkdtemp(dir=top)), cwd=pc)
+        return run(*link, *args, env=dict(env, KIVMOD_WORKDIR=tempfile.mkdtemp(dir=top)), cwd=pc, text=text)
 
     # ---- info ------------------------------------------------------------------------------
     r = kiv("info")
@@ -219,6 +219,23 @@ with tempfile.TemporaryDirectory() as top:
     check("get -R keeps the folders",
           r.returncode == 0 and read(os.path.join(pc, "tree", "Rock", "Live", "encore.mp3"))
           == read(os.path.join(phone, "Music", "Rock", "Live", "encore.mp3")), r.stderr)
+    # Destinations as cp has them, and patterns matched against the phone's listing.
+    loud = read(os.path.join(phone, "Music", "Rock", "loud.mp3"))
+    dest_cases = [
+        ("into the current folder", ["Music/first song.mp3"], 0, {"first song.mp3": song}),
+        ("to a new file name", ["Music/Rock/loud.mp3", "renamed.mp3"], 0, {"renamed.mp3": loud}),
+        ("with a pattern into a new folder", ["music/*/*.MP3", "globbed"], 0, {"globbed/loud.mp3": loud}),
+        ("with a pattern that matches nothing", ["Music/*.ogg", "none"], 7, {"none": None}),
+        ("to a file in a missing folder", ["Music/Rock/loud.mp3", "no/where.mp3"], 7, {"no": None}),
+    ]
+    for (name, args, code, made), r in zip(dest_cases, run_all(kiv_apart, [["get", *c[1]] for c in dest_cases])):
+        check("get " + name, r.returncode == code and all(
+            (read(os.path.join(pc, f)) if os.path.exists(os.path.join(pc, f)) else None) == data
+            for f, data in made.items()), (r.returncode, r.stderr))
+    r = kiv_apart("get", "Music/Rock/loud.mp3", "Music/Rock/Live/encore.mp3", "-", text=False)
+    check("get - writes the files to standard output only", r.returncode == 0 and r.stdout ==
+          loud + read(os.path.join(phone, "Music", "Rock", "Live", "encore.mp3")) and b"get loud.mp3" in r.stderr,
+          r.stderr)
     write(os.path.join(out, "first song.mp3"), b"mine")
     r = kiv("--no-clobber", "get", "Music/first song.mp3", "out")
     check("get --no-clobber keeps the PC file",
@@ -268,10 +285,20 @@ with tempfile.TemporaryDirectory() as top:
         ("into a missing folder", ["put", "tune.mp3", "Music/Nothing"], 7, "no such file or folder"),
         ("of a type the phone refuses", ["put", "note.txt", "Music"], 5, "may not be copied to the phone"),
         ("into a file", ["put", "tune.mp3", "Music/tune.mp3"], 2, "not a folder"),
+        ("of a folder without -R", ["put", "out", "Music"], 2, "put -R"),
     ]
     for name, args, code, text in put_failures:
         r = kiv(*args)
         check("put " + name, r.returncode == code and text in r.stderr, (r.returncode, r.stderr))
+
+    write(os.path.join(pc, "album", "one.mp3"), b"1")
+    write(os.path.join(pc, "album", "disc 2", "two.mp3"), b"22")
+    r = kiv("put", "-R", "album", "Music")
+    check("put -R makes the folders on the phone", r.returncode == 0
+          and read(os.path.join(phone, "Music", "album", "disc 2", "two.mp3")) == b"22"
+          and read(os.path.join(phone, "Music", "album", "one.mp3")) == b"1", r.stderr)
+    for name in ("x1.mp3", "x2.mp3"):
+        write(os.path.join(phone, "Music", "album", name), b"x")
 
     # ---- mkdir, mv, rm --------------------------------------------------------------------------
     tree_cases = [
@@ -298,7 +325,11 @@ with tempfile.TemporaryDirectory() as top:
         ("rm of a folder needs -r", ["rm", "Music/A"], 2, lambda: os.path.isdir(os.path.join(phone, "Music", "A"))),
         ("rm deletes a file", ["rm", "Music/A/other.mp3"], 0,
          lambda: not os.path.exists(os.path.join(phone, "Music", "A", "other.mp3"))),
-        ("rm -r deletes folders with contents", ["rm", "-r", "Music/A", "Music/Pop"], 0,
+        ("rm reports a missing name and deletes the others", ["rm", "Music/album/x1.mp3", "Music/none.mp3"], 7,
+         lambda: not os.path.exists(os.path.join(phone, "Music", "album", "x1.mp3"))),
+        ("rm -f ignores missing names", ["rm", "-f", "Music/none.mp3", "Music/album/x*", "Music/*.ogg"], 0,
+         lambda: not os.path.exists(os.path.join(phone, "Music", "album", "x2.mp3"))),
+        ("rm -r deletes folders with contents", ["rm", "-r", "Music/A", "Music/Pop", "Music/album"], 0,
          lambda: not os.path.exists(os.path.join(phone, "Music", "A"))
          and not os.path.exists(os.path.join(phone, "Music", "Pop"))),
         ("rm -r of a fixed folder fails", ["rm", "-r", "Music/Fixed"], 5,

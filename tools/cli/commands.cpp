@@ -1,16 +1,21 @@
 #include "commands.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
+#include <fnmatch.h>
 #include <langinfo.h>
+#include <stdlib.h>
 
 #include "text.hpp"
 
@@ -67,6 +72,63 @@ std::optional<Tree::Entry> Lookup(Session& s, const std::string& typed, int& cod
     return std::nullopt;
   }
   return e;
+}
+
+bool HasPattern(const std::string& typed) { return typed.find_first_of("*?[") != std::string::npos; }
+
+// The entries a typed path names. A component with *, ? or [...] is matched against the
+// listing as the shell matches file names (a leading dot only explicitly), exactly, else
+// without regard to case when nothing matches exactly; a pattern that matches nothing is
+// taken as a plain name. nullopt (message printed, code set) when nothing is found (unless
+// missingOk: then an empty list) or a folder cannot be listed.
+std::optional<std::vector<Tree::Entry>> Expand(Session& s, const std::string& typed, int& code, bool missingOk = false) {
+  if (!HasPattern(typed)) {
+    s.host.Reset();
+    Tree::Entry e = s.tree.Resolve(typed);
+    if (e.kind == Tree::Kind::Missing && missingOk) return std::vector<Tree::Entry>{};
+    auto found = Lookup(s, typed, code);
+    if (!found) return std::nullopt;
+    return std::vector<Tree::Entry>{*found};
+  }
+  const std::vector<std::string> parts = Components(PhonePath(typed));
+  std::vector<Tree::Entry> level(1);
+  level.front().kind = Tree::Kind::Top;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    std::vector<Tree::Entry> next;
+    for (const Tree::Entry& at : level) {
+      if (at.kind != Tree::Kind::Top && at.kind != Tree::Kind::Folder) continue;
+      s.host.Reset();
+      if (!s.tree.OpenTopOf(at.path)) {
+        if (s.host.reports == 0) Complain("cannot list folder " + at.path);
+        code = Cancelled() ? kExitCancelled : kExitFailed;
+        return std::nullopt;
+      }
+      const Listing l = s.tree.List(at.path);
+      for (int fold : {0, FNM_CASEFOLD}) {
+        const std::size_t before = next.size();
+        auto matches = [&](const std::string& name) {
+          return ::fnmatch(parts[i].c_str(), name.c_str(), FNM_NOESCAPE | FNM_PERIOD | fold) == 0;
+        };
+        for (const PhoneFolder& f : l.folders)
+          if (matches(f.name)) next.push_back(Tree::Entry{Tree::Kind::Folder, f.path, f, {}});
+        if (last)
+          for (const PhoneFile& f : l.files)
+            if (matches(f.name)) next.push_back(Tree::Entry{Tree::Kind::File, f.Path(), {}, f});
+        if (next.size() > before) break;
+      }
+    }
+    level = std::move(next);
+  }
+  if (!level.empty()) return level;
+  // A name that holds such characters itself.
+  s.host.Reset();
+  Tree::Entry e = s.tree.Resolve(typed);
+  if (e.kind == Tree::Kind::File || e.kind == Tree::Kind::Folder) return std::vector<Tree::Entry>{e};
+  if (missingOk) return std::vector<Tree::Entry>{};
+  Complain("nothing on the phone matches " + PhonePath(typed));
+  code = kExitNotFound;
+  return std::nullopt;
 }
 
 // The library reads an entry of a copy or delete list as a PC folder when a folder of the PC
@@ -233,6 +295,84 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   return kExitFailed;
 }
 
+// A hidden folder of our own for copies that are put in place afterwards; removed with what
+// is left in it.
+class StagingFolder {
+ public:
+  explicit StagingFolder(const fs::path& parent) {
+    std::string pattern = (parent / ".kivmod-get-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~StagingFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// One phone file written as the PC file named target: copied into a staging folder beside
+// it, then renamed over it, so that a failed copy leaves an older file as it was.
+int GetToFile(Session& s, const PhoneFile& file, const fs::path& target) {
+  std::error_code ec;
+  const fs::path parent = target.parent_path();
+  if (!fs::is_directory(parent, ec)) {
+    Complain("no such folder on the PC: " + parent.string());
+    return kExitNotFound;
+  }
+  if (s.options.overwrite == Overwrite::None && fs::exists(fs::symlink_status(target, ec))) {
+    if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", target.filename().c_str());
+    return kExitOk;
+  }
+  StagingFolder staging(parent);
+  if (staging.path().empty()) {
+    Complain("cannot write in the PC folder " + parent.string() + ": " + std::strerror(errno));
+    return kExitFailed;
+  }
+  const int code = CopyGroupToPc(s, CopyGroup{staging.path(), {file}});
+  if (code != kExitOk) return code;
+  fs::rename(staging.path() / file.name, target, ec);
+  if (ec) {
+    Complain("cannot write " + target.string() + ": " + ec.message());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// Phone files written one after the other to standard output; progress and messages stay on
+// standard error. Each is copied whole into a private folder first (the library writes files).
+int GetToStdout(Session& s, const std::vector<PhoneFile>& files) {
+  std::error_code ec;
+  StagingFolder staging(fs::temp_directory_path(ec));
+  if (staging.path().empty()) {
+    Complain("cannot make a temporary folder: " + std::string(std::strerror(errno)));
+    return kExitFailed;
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (Cancelled()) return kExitCancelled;
+    const fs::path dir = staging.path() / std::to_string(i);
+    const int code = CopyGroupToPc(s, CopyGroup{dir, {files[i]}});
+    if (code != kExitOk) return code;
+    std::ifstream in(dir / files[i].name, std::ios::binary);
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+      if (std::fwrite(buffer, 1, static_cast<std::size_t>(in.gcount()), stdout) != static_cast<std::size_t>(in.gcount())) {
+        Complain("cannot write to standard output: " + std::string(std::strerror(errno)));
+        return kExitFailed;
+      }
+    fs::remove(dir / files[i].name, ec);
+  }
+  if (std::fflush(stdout) != 0) {
+    Complain("cannot write to standard output: " + std::string(std::strerror(errno)));
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 // ---- put -------------------------------------------------------------------------------
 
 uint32_t TypeRules(const std::string& extension, uint32_t* maxSize) {
@@ -288,6 +428,126 @@ std::string SendFailure(int32_t result) {
     case KIV_RESULT_UNKNOWN_FILE: return "a phone file to send is not known to the tool";
     default: return "the copy to the phone failed";
   }
+}
+
+// A file for the phone: what the library is given (a PC path, or a phone path for
+// --from-phone), its name on the phone, its size, and how messages name it.
+struct Outgoing {
+  std::u16string source;
+  std::string name;
+  int64_t size = 0;
+  std::string shown;
+};
+
+// A PC folder of put -R: its files, for the phone folder at the names below the target.
+struct OutgoingFolder {
+  fs::path local;
+  std::vector<std::string> below;
+  std::vector<Outgoing> files;
+};
+
+bool LocalFile(const fs::path& local, const std::string& typed, Outgoing& out) {
+  std::u16string wide;
+  if (!PcName(local.string(), wide)) return false;
+  const std::string converted = Utf8(wide.c_str());
+  std::error_code ec;
+  out = Outgoing{wide, converted.substr(converted.rfind('/') + 1), static_cast<int64_t>(fs::file_size(local, ec)),
+                 Printable(typed)};
+  return true;
+}
+
+// The PC folder dir and those below it, parents first, each with its files. Links to folders
+// and what is neither file nor folder are left out with a note; false when a name is not text.
+bool CollectLocal(const fs::path& dir, const std::vector<std::string>& below, std::vector<OutgoingFolder>& out) {
+  std::error_code ec;
+  std::vector<fs::directory_entry> entries;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  if (ec) {
+    Complain("cannot read the PC folder " + Printable(dir.string()) + ": " + ec.message());
+    return false;
+  }
+  std::sort(entries.begin(), entries.end());
+  const std::size_t at = out.size();
+  out.push_back(OutgoingFolder{dir, below, {}});
+  std::vector<std::pair<fs::path, std::string>> subfolders;
+  for (const fs::directory_entry& e : entries) {
+    const fs::path& path = e.path();
+    if (e.is_directory(ec) && !e.is_symlink(ec)) {
+      std::u16string wide;
+      if (!PcName(path.filename().string(), wide)) return false;
+      subfolders.emplace_back(path, Utf8(wide.c_str()));
+    } else if (e.is_regular_file(ec)) {
+      Outgoing item;
+      if (!LocalFile(path, path.string(), item)) return false;
+      out[at].files.push_back(std::move(item));
+    } else if (!Quiet()) {
+      std::fprintf(stderr, "kivmod: %s is left out (not a file or folder)\n", Printable(path.string()).c_str());
+    }
+  }
+  for (const auto& [path, name] : subfolders) {
+    std::vector<std::string> deeper = below;
+    deeper.push_back(name);
+    if (!CollectLocal(path, deeper, out)) return false;
+  }
+  return true;
+}
+
+// Why the phone would refuse the file in folder (its type table, the folder's types); empty
+// when it takes it.
+std::string Refused(const PhoneFolder& folder, const Outgoing& item) {
+  const std::string extension = Extension(item.name);
+  if (!(TypeRules(extension, nullptr) & KIV_TYPE_TO_PHONE))
+    return "files of type " + extension + " may not be copied to the phone (" + item.shown + ")";
+  if (!FolderAccepts(folder, extension))
+    return "folder " + folder.path + " does not accept files of type " + (extension.empty() ? "(none)" : extension) +
+           " (" + item.shown + ")";
+  return {};
+}
+
+// The phone folder at path, made when missing; nullopt (message printed) when it cannot be.
+std::optional<PhoneFolder> MakeFolder(Session& s, const std::string& path) {
+  s.host.Reset();
+  Tree::Entry e = s.tree.Resolve(path);
+  if (e.kind == Tree::Kind::Missing) {
+    if (!CreatePhoneDirectory(Utf16(path).c_str(), s.host.Window())) {
+      if (s.host.reports == 0) Complain("cannot make folder " + path + " (a name, path or depth over the phone's limits?)");
+      return std::nullopt;
+    }
+    e = s.tree.Resolve(path);
+  }
+  if (e.kind == Tree::Kind::Folder) return e.folder;
+  if (e.kind == Tree::Kind::File)
+    Complain(e.path + " is a file on the phone; the PC folder of that name is left out");
+  else if (s.host.reports == 0)
+    Complain("cannot list folder " + e.path);
+  return std::nullopt;
+}
+
+int SendInto(Session& s, const PhoneFolder& folder, const std::vector<Outgoing>& files) {
+  StringList list;
+  std::map<std::string, int64_t> sizes;
+  for (const Outgoing& f : files) {
+    list.Add(f.source);
+    sizes[f.name] = f.size;
+  }
+  s.host.Reset();
+  s.host.overwrite = s.options.overwrite;
+  s.host.BeginTransfer("put", sizes, folder.path);
+  int32_t result = Kiv_SendToPhone(list.get(), Utf16(folder.path).c_str(), s.options.fromPhone ? 1 : 0,
+                                   s.options.move ? 1 : 0, s.host.Window());
+  const bool ok = result == list.Count() && s.host.reports == 0;
+  s.host.EndTransfer(ok);
+  if (ok) return kExitOk;
+  const bool cancelled = Cancelled() || s.host.cancelledMessage || result == KIV_RESULT_CANCELLED;
+  if (!cancelled && s.host.reports == 0) Complain(SendFailure(result) + " (into " + folder.path + ")");
+  // The hint follows the library's record of the interrupted copy, whatever was on screen.
+  if (!s.options.fromPhone) {
+    const std::string recorded = RecordedResumeSource();
+    if (!recorded.empty())
+      std::fprintf(stderr, "kivmod: 'kivmod resume' continues the copy of %s, 'kivmod resume --discard' drops it\n",
+                   Escaped(LastComponent(PhonePath(recorded))).c_str());
+  }
+  return cancelled ? kExitCancelled : kExitFailed;
 }
 
 // ---- rm --------------------------------------------------------------------------------
@@ -390,36 +650,59 @@ int Ls(Session& s, const std::vector<std::string>& args) {
 }
 
 int Get(Session& s, const std::vector<std::string>& args) {
-  const fs::path target = fs::absolute(args.back());
+  // With one name the copy goes into the current folder.
+  const std::string typedTarget = args.size() == 1 ? std::string(".") : args.back();
+  const std::size_t sources = args.size() == 1 ? 1 : args.size() - 1;
+  const bool toStdout = typedTarget == "-";
+  const fs::path target = fs::absolute(typedTarget);
   // The library takes "\\" in a PC path for a folder separator, as on Windows: such a
   // folder would not be the one named here.
-  if (target.string().find('\\') != std::string::npos) {
-    Complain("the PC folder " + target.string() + " holds a backslash, which kivmod reads as a folder separator; " +
-             "choose a folder without one");
+  if (!toStdout && target.string().find('\\') != std::string::npos) {
+    Complain("the PC path " + target.string() + " holds a backslash, which kivmod reads as a folder separator; " +
+             "choose one without");
     return kExitUsage;
   }
-  std::vector<CopyGroup> groups(1, CopyGroup{target, {}});
-  std::error_code ec;
-  if (fs::exists(target, ec) && !fs::is_directory(target, ec)) {
-    Complain(args.back() + " is not a folder on the PC");
-    return kExitUsage;
-  }
-  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+  std::vector<PhoneFile> files;
+  std::vector<Tree::Entry> folders;
+  bool patterns = false;
+  for (std::size_t i = 0; i < sources; ++i) {
+    patterns = patterns || HasPattern(args[i]);
     int code = kExitOk;
-    auto entry = Lookup(s, args[i], code);
-    if (!entry) return code;
-    if (entry->kind == Tree::Kind::File) {
-      groups.front().files.push_back(entry->file);
-    } else if (entry->kind == Tree::Kind::Top) {
-      Complain("name a folder or file of the phone, not the top level");
-      return kExitUsage;
-    } else if (!s.options.recursive) {
-      Complain(entry->path + " is a folder; use get -R to copy it with its contents");
-      return kExitUsage;
-    } else {
-      CollectFolder(s, entry->folder, target / entry->folder.name, groups);
+    auto entries = Expand(s, args[i], code);
+    if (!entries) return code;
+    for (const Tree::Entry& entry : *entries) {
+      if (entry.kind == Tree::Kind::File) {
+        files.push_back(entry.file);
+      } else if (entry.kind == Tree::Kind::Top) {
+        Complain("name a folder or file of the phone, not the top level");
+        return kExitUsage;
+      } else if (!s.options.recursive) {
+        Complain(entry.path + " is a folder; use get -R to copy it with its contents");
+        return kExitUsage;
+      } else {
+        folders.push_back(entry);
+      }
     }
   }
+  if (toStdout) {
+    if (!folders.empty()) {
+      Complain("folders cannot be written to standard output; name a PC folder");
+      return kExitUsage;
+    }
+    return GetToStdout(s, files);
+  }
+  std::error_code ec;
+  const bool isFolder = fs::is_directory(target, ec);
+  const bool endsWithSlash = typedTarget.back() == '/';
+  // One phone file to a name that is no PC folder: that file is written, as cp does.
+  if (!isFolder && !endsWithSlash && sources == 1 && !patterns && files.size() == 1 && folders.empty())
+    return GetToFile(s, files.front(), target);
+  if (fs::exists(target, ec) && !isFolder) {
+    Complain(typedTarget + " is not a folder on the PC");
+    return kExitUsage;
+  }
+  std::vector<CopyGroup> groups(1, CopyGroup{target, files});
+  for (const Tree::Entry& entry : folders) CollectFolder(s, entry.folder, target / entry.folder.name, groups);
   // A folder whose copy failed does not stop the others; the run says it failed.
   int result = kExitOk;
   for (const CopyGroup& group : groups) {
@@ -446,16 +729,15 @@ int Put(Session& s, const std::vector<std::string>& args) {
     Complain("folder " + folder.path + " is not writable");
     return kExitFailed;
   }
-  StringList list;
-  std::map<std::string, int64_t> sizes;
+  std::vector<Outgoing> files;
+  std::vector<OutgoingFolder> trees;
   for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-    std::string name, shown;
-    int64_t size = 0;
+    Outgoing item;
     if (s.options.fromPhone) {
       auto source = Lookup(s, args[i], code);
       if (!source) return code;
       if (source->kind != Tree::Kind::File) {
-        Complain(Shown(source->path) + " is a folder; put sends files only");
+        Complain(Shown(source->path) + " is a folder; put --from-phone sends files only");
         return kExitUsage;
       }
       // Replacing a file by itself would delete it before it is copied.
@@ -463,84 +745,116 @@ int Put(Session& s, const std::vector<std::string>& args) {
         Complain(source->path + " is in " + folder.path + " already");
         return kExitFailed;
       }
-      name = source->file.name;
-      size = source->file.size;
-      shown = source->path;
-      list.Add(source->path);
+      item = Outgoing{Utf16(source->path), source->file.name, source->file.size, source->path};
     } else {
       std::error_code ec;
-      fs::path local = fs::absolute(args[i]);
+      const fs::path local = fs::absolute(args[i]).lexically_normal();
       if (!fs::exists(local, ec)) {
         Complain("no such file on the PC: " + args[i]);
         return kExitNotFound;
       }
+      if (fs::is_directory(local, ec)) {
+        if (!s.options.recursive) {
+          Complain(args[i] + " is a folder; use put -R to send it with its contents");
+          return kExitUsage;
+        }
+        const fs::path dir = local.has_filename() ? local : local.parent_path();
+        std::u16string wide;
+        if (!PcName(dir.filename().string(), wide)) return kExitUsage;
+        if (!CollectLocal(dir, {Utf8(wide.c_str())}, trees)) return kExitUsage;
+        continue;
+      }
       if (!fs::is_regular_file(local, ec)) {
-        Complain(args[i] + " is not a file; put sends files only");
+        Complain(args[i] + " is not a file; put sends files and (with -R) folders");
         return kExitUsage;
       }
-      std::u16string wide;
-      if (!PcName(local.string(), wide)) return kExitUsage;
-      const std::string converted = Utf8(wide.c_str());
-      name = converted.substr(converted.rfind('/') + 1);
-      size = static_cast<int64_t>(fs::file_size(local, ec));
-      shown = Printable(args[i]);
-      list.Add(wide);
+      if (!LocalFile(local, args[i], item)) return kExitUsage;
     }
-    const std::string extension = Extension(name);
-    if (!(TypeRules(extension, nullptr) & KIV_TYPE_TO_PHONE)) {
-      Complain("files of type " + extension + " may not be copied to the phone (" + shown + ")");
+    if (std::string why = Refused(folder, item); !why.empty()) {
+      Complain(why);
       return kExitFailed;
     }
-    if (!FolderAccepts(folder, extension)) {
-      Complain("folder " + folder.path + " does not accept files of type " + (extension.empty() ? "(none)" : extension) +
-               " (" + shown + ")");
-      return kExitFailed;
-    }
-    sizes[name] = size;
+    files.push_back(std::move(item));
   }
   if (Cancelled()) return kExitCancelled;
-  s.host.Reset();
-  s.host.overwrite = s.options.overwrite;
-  s.host.BeginTransfer("put", sizes, folder.path);
-  int32_t result = Kiv_SendToPhone(list.get(), Utf16(folder.path).c_str(), s.options.fromPhone ? 1 : 0,
-                                   s.options.move ? 1 : 0, s.host.Window());
-  const bool ok = result == list.Count() && s.host.reports == 0;
-  s.host.EndTransfer(ok);
-  if (ok) return kExitOk;
-  const bool cancelled = Cancelled() || s.host.cancelledMessage || result == KIV_RESULT_CANCELLED;
-  if (!cancelled && s.host.reports == 0) Complain(SendFailure(result) + " (into " + folder.path + ")");
-  // The hint follows the library's record of the interrupted copy, whatever was on screen.
-  if (!s.options.fromPhone) {
-    const std::string recorded = RecordedResumeSource();
-    if (!recorded.empty())
-      std::fprintf(stderr, "kivmod: 'kivmod resume' continues the copy of %s, 'kivmod resume --discard' drops it\n",
-                   Escaped(LastComponent(PhonePath(recorded))).c_str());
+  int result = files.empty() ? kExitOk : SendInto(s, folder, files);
+  if (result == kExitCancelled) return result;
+  // Folder trees: each phone folder made when missing (parents first), then its files.
+  std::set<std::string> failed;  // phone folders not made: nothing goes below them
+  for (const OutgoingFolder& group : trees) {
+    if (Cancelled()) return kExitCancelled;
+    std::string path = folder.path;
+    for (const std::string& name : group.below) path = Join(path, name);
+    if (failed.count(ParentOf(path))) {
+      failed.insert(path);
+      continue;
+    }
+    auto made = MakeFolder(s, path);
+    if (!made) {
+      failed.insert(path);
+      result = kExitFailed;
+      continue;
+    }
+    std::vector<Outgoing> accepted;
+    for (const Outgoing& item : group.files) {
+      if (std::string why = Refused(*made, item); !why.empty()) {
+        Complain(why + "; it is left out");
+        result = kExitFailed;
+      } else {
+        accepted.push_back(item);
+      }
+    }
+    if (accepted.empty()) continue;
+    if (!(made->attributes & KIV_FOLDER_WRITABLE)) {
+      Complain("folder " + made->path + " is not writable");
+      result = kExitFailed;
+      continue;
+    }
+    const int code = SendInto(s, *made, accepted);
+    if (code == kExitCancelled) return code;
+    if (code != kExitOk) result = code;
   }
-  return cancelled ? kExitCancelled : kExitFailed;
+  // --move leaves the PC folders that it emptied behind otherwise.
+  if (s.options.move && result == kExitOk)
+    for (auto it = trees.rbegin(); it != trees.rend(); ++it) {
+      std::error_code ec;
+      fs::remove(it->local, ec);
+    }
+  return result;
 }
 
 int Rm(Session& s, const std::vector<std::string>& args) {
   StringList paths, kinds;
   std::vector<std::string> asked;
+  // A missing name is reported (not with -f) and the others are still deleted.
+  int missing = kExitOk;
   for (const std::string& arg : args) {
     int code = kExitOk;
-    auto entry = Lookup(s, arg, code);
-    if (!entry) return code;
-    if (entry->kind == Tree::Kind::Top) {
-      Complain("the top level of the phone cannot be deleted");
-      return kExitUsage;
+    auto entries = Expand(s, arg, code, true);
+    if (!entries) return code;
+    if (entries->empty() && !s.options.force) {
+      Complain(HasPattern(arg) ? "nothing on the phone matches " + PhonePath(arg)
+                               : "no such file or folder on the phone: " + PhonePath(arg));
+      missing = kExitNotFound;
     }
-    if (entry->kind == Tree::Kind::File) {
-      paths.Add(entry->path);
-      kinds.Add("0");
-    } else if (!s.options.recursive) {
-      Complain(entry->path + " is a folder; use rm -r to delete it with its contents");
-      return kExitUsage;
-    } else {
-      CollectForDelete(s, entry->path, paths, kinds);
+    for (const Tree::Entry& entry : *entries) {
+      if (entry.kind == Tree::Kind::Top) {
+        Complain("the top level of the phone cannot be deleted");
+        return kExitUsage;
+      }
+      if (entry.kind == Tree::Kind::File) {
+        paths.Add(entry.path);
+        kinds.Add("0");
+      } else if (!s.options.recursive) {
+        Complain(entry.path + " is a folder; use rm -r to delete it with its contents");
+        return kExitUsage;
+      } else {
+        CollectForDelete(s, entry.path, paths, kinds);
+      }
+      asked.push_back(entry.path);
     }
-    asked.push_back(entry->path);
   }
+  if (paths.Count() == 0) return missing;
   for (int32_t i = 0; i < paths.Count(); ++i)
     if (ShadowedByPcFolder(Utf8(Kiv_StringList_At(paths.get(), i)))) return kExitFailed;
   if (Cancelled()) return kExitCancelled;
@@ -556,7 +870,7 @@ int Rm(Session& s, const std::vector<std::string>& args) {
     code = kExitFailed;
   }
   if (code != kExitOk && (cancelled || Cancelled())) return kExitCancelled;
-  return code;
+  return code != kExitOk ? code : missing;
 }
 
 int Mv(Session& s, const std::vector<std::string>& args) {

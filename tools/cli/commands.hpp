@@ -19,6 +19,7 @@ struct Options {
   bool parents = false;     // mkdir: -p
   bool restart = false;     // resume: --restart
   bool discard = false;     // resume: --discard
+  bool force = false;       // rm: -f
   bool replace = false;     // playlist put: --replace
   Overwrite overwrite = Overwrite::Ask;  // --yes, --no-clobber
   std::string password;     // restore: --password

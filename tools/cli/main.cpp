@@ -30,11 +30,16 @@ constexpr char kUsage[] =
     "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
-    "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
-    "  put [--move] [--from-phone] FILE... PHONEDIR\n"
-    "                             copy PC files (--from-phone: phone files) into PHONEDIR;\n"
-    "                             --move removes the sources once copied\n"
-    "  rm [-r] PHONEPATH...       delete phone files (-r: folders with their contents)\n"
+    "  get [-R] PHONEPATH... [DIR]\n"
+    "                             copy phone files (-R: folders too) into the PC folder DIR\n"
+    "                             (default: the current folder); one file to a name that is\n"
+    "                             no folder is written as that file, to - on standard output;\n"
+    "                             a quoted pattern ('Music/*.mp3') is matched on the phone\n"
+    "  put [-R] [--move] [--from-phone] FILE... PHONEDIR\n"
+    "                             copy PC files (-R: folders with their contents; --from-phone:\n"
+    "                             phone files) into PHONEDIR; --move removes the sources once copied\n"
+    "  rm [-r] [-f] PHONEPATH...  delete phone files (-r: folders with their contents; -f: no\n"
+    "                             error for missing names); patterns as for get\n"
     "  mv OLD NEW, rename OLD NEW rename a file or folder; a file may move to another folder\n"
     "  mkdir [-p] PHONEPATH...    make phone folders (-p: with missing parents, no error if present)\n"
     "  df [PATH...]               total, used and free space of the memory holding PATH\n"
@@ -73,6 +78,7 @@ constexpr char kUsage[] =
     "  --json          machine-readable output (info, ls, df, playlist ls/show, sounds, backup,\n"
     "                  restore, backup-info)\n"
     "  -y, --yes       replace files on the phone without asking\n"
+    "  -f, --force     rm: names that are missing are no error\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
     "  -q, --quiet     no progress lines or notes, only errors\n"
@@ -123,9 +129,9 @@ const std::vector<CommandRule>& Rules() {
       {"detect", 0, SIZE_MAX, {"--json"}},
       {"info", 0, 0, {"--json"}},
       {"ls", 0, 1, {"--json", "-R", "-l"}},
-      {"get", 2, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
-      {"put", 2, SIZE_MAX, {"--move", "--from-phone", "--yes", "--no-clobber"}},
-      {"rm", 1, SIZE_MAX, {"-R"}},
+      {"get", 1, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
+      {"put", 2, SIZE_MAX, {"-R", "--move", "--from-phone", "--yes", "--no-clobber"}},
+      {"rm", 1, SIZE_MAX, {"-R", "-f"}},
       {"mv", 2, 2, {}},
       {"rename", 2, 2, {}},
       {"mkdir", 1, SIZE_MAX, {"-p"}},
@@ -221,6 +227,8 @@ int main(int argc, char** argv) {
       given.push_back("-R");
     } else if (a == "--long") {
       given.push_back("-l");
+    } else if (a == "--force") {
+      given.push_back("-f");
     } else if (a == "--parents") {
       given.push_back("-p");
     } else if (a == "--move" || a == "--from-phone" || a == "--restart" || a == "--discard" ||
@@ -234,6 +242,7 @@ int main(int argc, char** argv) {
           case 'r': given.push_back("-R"); break;
           case 'l': given.push_back("-l"); break;
           case 'p': given.push_back("-p"); break;
+          case 'f': given.push_back("-f"); break;
           case 'y': given.push_back("--yes"); break;
           case 'n': given.push_back("--no-clobber"); break;
           case 'h': help = true; break;
@@ -264,6 +273,7 @@ int main(int argc, char** argv) {
     if (o == "-R") options.recursive = true;
     if (o == "-l") options.longFormat = true;
     if (o == "-p") options.parents = true;
+    if (o == "-f") options.force = true;
     if (o == "--move") options.move = true;
     if (o == "--from-phone") options.fromPhone = true;
     if (o == "--restart") options.restart = true;
