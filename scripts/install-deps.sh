@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build gcc g++ pkg-config libxml2-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev python3 libbluetooth-dev libtag1-dev libzip-dev libgmime-3.0-dev zlib1g-dev
-          nlohmann-json3-dev help2man libinih-dev)
+          nlohmann-json3-dev help2man libinih-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
