@@ -426,6 +426,11 @@ with tempfile.TemporaryDirectory() as top:
             sim.wait()
     r = run("detect", "/dev/ttyKIV9", env=env)
     check("detect without a phone exits 3", r.returncode == 3 and "no phone answered" in r.stderr, r.stderr)
+    adapters = os.listdir("/sys/class/bluetooth") if os.path.isdir("/sys/class/bluetooth") else []
+    if not adapters:
+        r = run("--json", "detect", env=env)
+        check("detect without a Bluetooth adapter says so and goes on", r.returncode == 3 and json.loads(r.stdout) == []
+              and "Bluetooth phones not searched" in r.stderr, (r.returncode, r.stderr))
 
     # ---- display: wide names, names that are not UTF-8, JSON read back ------------------------
     wide = "歌" * 60 + ".mp3"
