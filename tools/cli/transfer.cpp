@@ -319,7 +319,6 @@ int SendInto(Session& s, const PhoneFolder& folder, const std::vector<Outgoing>&
     sizes[f.name] = f.size;
   }
   s.host.Reset();
-  s.host.overwrite = s.options.overwrite;
   s.host.BeginTransfer("put", sizes, folder.path);
   int32_t result = Kiv_SendToPhone(list.get(), Utf16(folder.path).c_str(), s.options.fromPhone ? 1 : 0,
                                    s.options.move ? 1 : 0, s.host.Window());
@@ -356,6 +355,10 @@ int Get(Session& s, const std::vector<std::string>& args) {
   const std::string typedTarget = args.size() == 1 ? std::string(".") : args.back();
   const std::size_t sources = args.size() == 1 ? 1 : args.size() - 1;
   const bool toStdout = typedTarget == "-";
+  if (typedTarget.empty()) {
+    Complain("the PC destination is an empty name");
+    return kExitUsage;
+  }
   const fs::path target = fs::absolute(typedTarget);
   // The library takes "\\" in a PC path for a folder separator, as on Windows: such a
   // folder would not be the one named here.
@@ -395,7 +398,7 @@ int Get(Session& s, const std::vector<std::string>& args) {
   }
   std::error_code ec;
   const bool isFolder = fs::is_directory(target, ec);
-  const bool endsWithSlash = typedTarget.back() == '/';
+  const bool endsWithSlash = !typedTarget.empty() && typedTarget.back() == '/';
   // One phone file to a name that is no PC folder: that file is written, as cp does.
   if (!isFolder && !endsWithSlash && sources == 1 && !patterns && files.size() == 1 && folders.empty())
     return GetToFile(s, files.front(), target);
@@ -450,8 +453,8 @@ int Put(Session& s, const std::vector<std::string>& args) {
       item = Outgoing{Utf16(source->path), source->file.name, source->file.size, source->path};
     } else {
       std::error_code ec;
-      const fs::path local = fs::absolute(args[i]).lexically_normal();
-      if (!fs::exists(local, ec)) {
+      const fs::path local = fs::absolute(args[i], ec).lexically_normal();
+      if (ec || !fs::exists(local, ec)) {
         Complain("no such file on the PC: " + args[i]);
         return kExitNotFound;
       }
@@ -479,6 +482,8 @@ int Put(Session& s, const std::vector<std::string>& args) {
     files.push_back(std::move(item));
   }
   if (Cancelled()) return kExitCancelled;
+  // An answer "a" (replace all) holds for the folders that follow too.
+  s.host.overwrite = s.options.overwrite;
   int result = files.empty() ? kExitOk : SendInto(s, folder, files);
   if (result == kExitCancelled) return result;
   // Folder trees: each phone folder made when missing (parents first), then its files.
