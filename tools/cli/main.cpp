@@ -30,6 +30,7 @@ constexpr char kUsage[] =
     "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
     "  detect [DEVICE...]         serial and USB-serial devices where a phone answers (model,\n"
     "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
+    "                             and the paired Bluetooth phones with their serial port channel\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
     "  get [-R] PHONEPATH... [DIR]\n"
