@@ -209,7 +209,8 @@ def phone_cases(part):
             check("ls --json flags", rock["flags"] == ["renamable"] and data["files"][0]["name"] == "first song.mp3"
                   and re.match(r"\d{4}-\d\d-\d\dT", data["files"][0]["time"]), data)
             unknown = (["ls", "Music/Nothing"], ["ls", "Nowhere"], ["get", "Music/none.mp3", "out"],
-                       ["rm", "Music/none.mp3"], ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"])
+                       ["rm", "Music/none.mp3"], ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"],
+                       ["ls", "--", "-l"])
             for args, r in zip(unknown, run_all(kiv_apart, unknown)):
                 check("unknown path exits 7: " + " ".join(args), r.returncode == 7 and "no such file or folder" in r.stderr,
                       (r.returncode, r.stderr))
