@@ -95,7 +95,8 @@ for name, args, text in usage_cases:
 r = run("--help")
 check("help exits 0 and lists exit codes", r.returncode == 0 and "Exit codes" in r.stdout and "6 cancelled" in r.stdout)
 for args, shown, absent in ((["get", "--help"], "get [-R] PHONEPATH... [DIR]", "put [-R]"),
-                            (["-h", "playlist"], "playlist put [--replace] NAME FILE", "sounds [PATH]")):
+                            (["-h", "playlist"], "playlist put [--replace] NAME FILE", "sounds [PATH]"),
+                            (["java", "install", "--help"], "java install FILE", "mail send")):
     r = run(*args)
     check("command help: " + " ".join(args), r.returncode == 0 and shown in r.stdout and absent not in r.stdout,
           r.stdout)

@@ -260,6 +260,11 @@ const Command* Parse(std::vector<std::string> words, Line& line, std::string& pr
     if (command->reach == Reach::kFamily) {
       line.args.assign(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, words.end());
       words.erase(words.begin() + static_cast<std::ptrdiff_t>(at), words.end());
+      // Its help is the tool's, like every command's.
+      for (const std::string& w : line.args) {
+        if (w == "--") break;
+        if (w == "-h" || w == "--help") line.help = true;
+      }
     } else {
       words.erase(words.begin() + static_cast<std::ptrdiff_t>(at));
     }
