@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "detect_bluetooth.hpp"
 #include "diagnose.hpp"
 #include "text.hpp"
 
@@ -53,6 +54,26 @@ int Detect(Host& host, const Options& options, const std::vector<std::string>& g
     Kiv_Disconnect();
     found.push_back({{"link", "serial:" + device}, {"model", Utf8(model)}, {"version", version}});
     if (!options.json) std::printf("serial:%s  %s  protocol %d\n", device.c_str(), Utf8(model).c_str(), version);
+  }
+  // Paired Bluetooth phones, when no device was named.
+  if (given.empty() && !Cancelled()) {
+    std::vector<PairedPhone> phones;
+    std::string why;
+    if (!PairedPhones(phones, why)) {
+      if (!Quiet()) std::fprintf(stderr, "kivmod: Bluetooth phones not searched: %s\n", why.c_str());
+    } else if (phones.empty() && !Quiet()) {
+      std::fprintf(stderr, "kivmod: no paired Bluetooth phone\n");
+    }
+    for (const PairedPhone& phone : phones) {
+      if (phone.channel < 0) {
+        if (!Quiet()) std::fprintf(stderr, "kivmod: bt:%s (%s): %s\n", phone.address.c_str(), phone.name.c_str(),
+                                   phone.problem.c_str());
+        continue;
+      }
+      found.push_back({{"link", "bt:" + phone.address}, {"name", phone.name}, {"channel", phone.channel}});
+      if (!options.json)
+        std::printf("bt:%s  %s  channel %d\n", phone.address.c_str(), phone.name.c_str(), phone.channel);
+    }
   }
   if (options.json) std::printf("%s\n", Dump(found).c_str());
   if (found.empty() && !options.json && !Quiet())

@@ -1,4 +1,5 @@
-// kivmod detect: the serial and USB-serial devices on which a phone answers the handshake.
+// kivmod detect: the serial and USB-serial devices on which a phone answers the handshake,
+// and the paired Bluetooth phones.
 #pragma once
 
 #include <string>
@@ -9,7 +10,8 @@
 namespace cli {
 
 // Tries each device (default: /dev/ttyUSB*, /dev/ttyACM*, /dev/rfcomm*) and lists those where
-// a phone answers, with its model and protocol version. Exit 0 when one answered, else 3.
+// a phone answers, with its model and protocol version; with no device named, also the paired
+// Bluetooth phones with their serial port channel. Exit 0 when one was found, else 3.
 int Detect(Host& host, const Options& options, const std::vector<std::string>& devices);
 
 }  // namespace cli

@@ -3,9 +3,9 @@
 _kivmod() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} cword=$COMP_CWORD
   local -a words=("${COMP_WORDS[@]}")
-  local commands="detect info ls get put rm mv rename mkdir df resume playlist sounds"
+  local commands="detect info ls get put rm mv rename mkdir df resume playlist sounds java mail backup restore backup-info"
   local options="--link --port --bt --spp --json --yes --no-clobber --quiet --help --version
-                 --recursive --long --parents --move --from-phone --restart --discard --replace"
+                 --recursive --long --parents --force --move --from-phone --restart --discard --replace --password"
   case $prev in
     --link) COMPREPLY=($(compgen -W "sim: serial: tcp: bt:" -- "$cur")); compopt -o nospace; return ;;
     --port|--bt) return ;;
@@ -13,7 +13,7 @@ _kivmod() {
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      --link|--port|--bt) ((i++)) ;;
+      --link|--port|--bt|--password) ((i++)) ;;
       -*) ;;
       *) command=${words[i]}; break ;;
     esac

@@ -1,12 +1,13 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
 #include <algorithm>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <set>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "backup.hpp"
 #include "commands.hpp"
@@ -16,6 +17,7 @@
 #include "host.hpp"
 #include "media.hpp"
 #include "java_mail.hpp"
+#include "text.hpp"
 #include "tree.hpp"
 
 namespace {
@@ -28,13 +30,19 @@ constexpr char kUsage[] =
     "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
     "  detect [DEVICE...]         serial and USB-serial devices where a phone answers (model,\n"
     "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
+    "                             and the paired Bluetooth phones with their serial port channel\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
-    "  get [-R] PHONEPATH... DIR  copy phone files (-R: folders too) into the PC folder DIR\n"
-    "  put [--move] [--from-phone] FILE... PHONEDIR\n"
-    "                             copy PC files (--from-phone: phone files) into PHONEDIR;\n"
-    "                             --move removes the sources once copied\n"
-    "  rm [-r] PHONEPATH...       delete phone files (-r: folders with their contents)\n"
+    "  get [-R] PHONEPATH... [DIR]\n"
+    "                             copy phone files (-R: folders too) into the PC folder DIR\n"
+    "                             (default: the current folder); one file to a name that is\n"
+    "                             no folder is written as that file, to - on standard output;\n"
+    "                             a quoted pattern ('Music/*.mp3') is matched on the phone\n"
+    "  put [-R] [--move] [--from-phone] FILE... PHONEDIR\n"
+    "                             copy PC files (-R: folders with their contents; --from-phone:\n"
+    "                             phone files) into PHONEDIR; --move removes the sources once copied\n"
+    "  rm [-r] [-f] PHONEPATH...  delete phone files (-r: folders with their contents; -f: no\n"
+    "                             error for missing names); patterns as for get\n"
     "  mv OLD NEW, rename OLD NEW rename a file or folder; a file may move to another folder\n"
     "  mkdir [-p] PHONEPATH...    make phone folders (-p: with missing parents, no error if present)\n"
     "  df [PATH...]               total, used and free space of the memory holding PATH\n"
@@ -73,6 +81,7 @@ constexpr char kUsage[] =
     "  --json          machine-readable output (info, ls, df, playlist ls/show, sounds, backup,\n"
     "                  restore, backup-info)\n"
     "  -y, --yes       replace files on the phone without asking\n"
+    "  -f, --force     rm: names that are missing are no error\n"
     "  -n, --no-clobber\n"
     "                  never replace files (on the phone for put, on the PC for get)\n"
     "  -q, --quiet     no progress lines or notes, only errors\n"
@@ -90,54 +99,223 @@ int Usage(const std::string& problem) {
   return kExitUsage;
 }
 
+// What the command line says, as CLI11 fills it in.
+struct Line {
+  Options options;
+  bool help = false, quiet = false, version = false;
+  bool yes = false, noClobber = false;
+  std::string port, bt;
+  std::vector<std::string> args;
+};
+
+// The options of the commands. Each may stand before the command word as well as after it;
+// one that the command does not take is a usage error.
+struct CommandOption {
+  const char* names;  // CLI11's spelling: short and long names
+  const char* help;
+  bool* (*flag)(Line&);
+  std::string* (*value)(Line&);
+};
+
+const std::vector<CommandOption>& CommandOptions() {
+  static const std::vector<CommandOption> options = {
+      {"--json", "machine-readable output", [](Line& l) { return &l.options.json; }, nullptr},
+      {"-l,--long", "kind, size, time and attributes", [](Line& l) { return &l.options.longFormat; }, nullptr},
+      {"-R,-r,--recursive", "folders with their contents", [](Line& l) { return &l.options.recursive; }, nullptr},
+      {"-p,--parents", "make missing parents; a folder that exists is no error",
+       [](Line& l) { return &l.options.parents; }, nullptr},
+      {"-f,--force", "names that are missing are no error", [](Line& l) { return &l.options.force; }, nullptr},
+      {"-y,--yes", "replace files without asking", [](Line& l) { return &l.yes; }, nullptr},
+      {"-n,--no-clobber", "never replace files", [](Line& l) { return &l.noClobber; }, nullptr},
+      {"--move", "remove each source once it is copied", [](Line& l) { return &l.options.move; }, nullptr},
+      {"--from-phone", "the sources are phone files", [](Line& l) { return &l.options.fromPhone; }, nullptr},
+      {"--restart", "send the file again from its start", [](Line& l) { return &l.options.restart; }, nullptr},
+      {"--discard", "delete the partial file on the phone", [](Line& l) { return &l.options.discard; }, nullptr},
+      {"--replace", "replace a playlist of that name", [](Line& l) { return &l.options.replace; }, nullptr},
+      {"--password", "the phone's backup password", nullptr, [](Line& l) { return &l.options.password; }},
+  };
+  return options;
+}
+
+// What a command is given to run on.
+struct Run {
+  Options& options;
+  const std::vector<std::string>& args;
+  Host* host;        // commands that talk to the phone
+  Session* session;  // commands run on an open session
+};
+
+// How a command reaches the phone.
+enum class Reach {
+  kSession,  // the tool connects first and disconnects after
+  kHost,     // it tries links itself through the tool's host window (detect)
+  kAlone,    // it opens what it needs itself, or needs no phone
+  kFamily,   // java and mail: sessions of their own, with options of their own
+};
+
+struct Command {
+  const char* name;
+  std::size_t minArgs, maxArgs;
+  std::vector<const char*> options;  // long names from CommandOptions()
+  Reach reach;
+  int (*run)(Run&);
+};
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"detect", 0, SIZE_MAX, {"--json"}, Reach::kHost, [](Run& r) { return Detect(*r.host, r.options, r.args); }},
+      {"info", 0, 0, {"--json"}, Reach::kSession, [](Run& r) { return Info(*r.session); }},
+      {"ls", 0, 1, {"--json", "--recursive", "--long"}, Reach::kSession, [](Run& r) { return Ls(*r.session, r.args); }},
+      {"get", 1, SIZE_MAX, {"--recursive", "--yes", "--no-clobber"}, Reach::kSession,
+       [](Run& r) { return Get(*r.session, r.args); }},
+      {"put", 2, SIZE_MAX, {"--recursive", "--move", "--from-phone", "--yes", "--no-clobber"}, Reach::kSession,
+       [](Run& r) { return Put(*r.session, r.args); }},
+      {"rm", 1, SIZE_MAX, {"--recursive", "--force"}, Reach::kSession, [](Run& r) { return Rm(*r.session, r.args); }},
+      {"mv", 2, 2, {}, Reach::kSession, [](Run& r) { return Mv(*r.session, r.args); }},
+      {"rename", 2, 2, {}, Reach::kSession, [](Run& r) { return Mv(*r.session, r.args); }},
+      {"mkdir", 1, SIZE_MAX, {"--parents"}, Reach::kSession, [](Run& r) { return Mkdir(*r.session, r.args); }},
+      {"df", 0, SIZE_MAX, {"--json"}, Reach::kSession, [](Run& r) { return Df(*r.session, r.args); }},
+      {"resume", 0, 0, {"--restart", "--discard"}, Reach::kSession, [](Run& r) { return Resume(*r.session); }},
+      {"playlist", 1, 3, {"--json", "--replace"}, Reach::kSession, [](Run& r) { return Playlist(*r.session, r.args); }},
+      {"sounds", 0, 1, {"--json"}, Reach::kSession, [](Run& r) { return Sounds(*r.session, r.args); }},
+      {"backup", 1, 1, {"--json"}, Reach::kAlone, [](Run& r) { return BackupCommand(r.options, r.args[0]); }},
+      {"restore", 1, 1, {"--json", "--password"}, Reach::kAlone, [](Run& r) { return RestoreCommand(r.options, r.args[0]); }},
+      {"backup-info", 1, 1, {"--json"}, Reach::kAlone, [](Run& r) { return BackupInfoCommand(r.options, r.args[0]); }},
+      {"java", 0, SIZE_MAX, {}, Reach::kFamily, [](Run& r) { return RunJava(r.args, r.options.link); }},
+      {"mail", 0, SIZE_MAX, {}, Reach::kFamily, [](Run& r) { return RunMail(r.args, r.options.link); }},
+  };
+  return commands;
+}
+
+// The long name of a CLI11 spelling ("-R,-r,--recursive" -> "--recursive").
+std::string LongName(const std::string& names) { return names.substr(names.rfind(',') + 1); }
+
+bool Takes(const Command& command, const std::string& longName) {
+  for (const char* o : command.options)
+    if (longName == o) return true;
+  return false;
+}
+
+void AddCommandOption(CLI::App& app, const CommandOption& o, Line& line) {
+  if (o.flag)
+    app.add_flag(o.names, *o.flag(line), o.help);
+  else
+    app.add_option(o.names, *o.value(line), o.help);
+}
+
 // A command's help: its lines of the usage text and the options it takes.
-void CommandHelp(const std::string& command, const std::set<std::string>& options) {
+void CommandHelp(const Command& command) {
   std::string text = kUsage, out;
   bool inside = false;
+  const std::string name = command.name;
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);
     const std::string line = text.substr(at, end - at);
     at = end + 1;
     const bool continuation = line.rfind("                  ", 0) == 0;
-    if (!continuation) inside = line.rfind("  " + command + " ", 0) == 0 || line == "  " + command;
+    if (!continuation) inside = line.rfind("  " + name + " ", 0) == 0 || line == "  " + name;
     if (inside) out += line + "\n";
   }
-  std::printf("usage: kivmod [options] %s\n\n%s", command.c_str(), out.c_str());
-  if (!options.empty()) {
-    std::printf("\nIts options:");
-    for (const std::string& o : options) std::printf(" %s", o.c_str());
-    std::printf("\n");
+  std::printf("usage: kivmod [options] %s\n\n%s", command.name, out.c_str());
+  if (!command.options.empty()) {
+    std::printf("\nIts options:\n");
+    for (const CommandOption& o : CommandOptions()) {
+      if (!Takes(command, LongName(o.names))) continue;
+      std::string names = o.names;
+      for (std::size_t comma = names.find(','); comma != std::string::npos; comma = names.find(',', comma + 2))
+        names.replace(comma, 1, ", ");
+      std::printf("  %-24s %s\n", names.c_str(), o.help);
+    }
   }
   std::printf("\nThe connection options (--link, --port, --bt, --spp, -q) apply to every command;\n"
               "'kivmod --help' lists them and the exit codes.\n");
 }
 
-struct CommandRule {
-  const char* name;
-  std::size_t minArgs, maxArgs;
-  std::set<std::string> options;  // command options it takes
-};
+// The index of the command word: the first word that is neither an option nor an option's
+// value (the word after "--" when that comes first); words.size() when there is none.
+std::size_t CommandWord(const std::vector<std::string>& words) {
+  static const std::vector<std::string> withValue = {"--link", "--port", "--bt", "--password"};
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w == "--") return i + 1;
+    if (w.size() < 2 || w[0] != '-') return i;
+    if (std::find(withValue.begin(), withValue.end(), w) != withValue.end()) ++i;
+  }
+  return words.size();
+}
 
-const std::vector<CommandRule>& Rules() {
-  static const std::vector<CommandRule> rules = {
-      {"detect", 0, SIZE_MAX, {"--json"}},
-      {"info", 0, 0, {"--json"}},
-      {"ls", 0, 1, {"--json", "-R", "-l"}},
-      {"get", 2, SIZE_MAX, {"-R", "--yes", "--no-clobber"}},
-      {"put", 2, SIZE_MAX, {"--move", "--from-phone", "--yes", "--no-clobber"}},
-      {"rm", 1, SIZE_MAX, {"-R"}},
-      {"mv", 2, 2, {}},
-      {"rename", 2, 2, {}},
-      {"mkdir", 1, SIZE_MAX, {"-p"}},
-      {"df", 0, SIZE_MAX, {"--json"}},
-      {"resume", 0, 0, {"--restart", "--discard"}},
-      {"playlist", 1, 3, {"--json", "--replace"}},
-      {"sounds", 0, 1, {"--json"}},
-      {"backup", 1, 1, {"--json"}},
-      {"restore", 1, 1, {"--json", "--password"}},
-      {"backup-info", 1, 1, {"--json"}},
-  };
-  return rules;
+// Parses the words with CLI11: the tool's options and every command's options, wherever they
+// stand, and the command's arguments. Java and mail read the words after their name
+// themselves. Returns the command (nullptr when none was named) or sets problem.
+const Command* Parse(std::vector<std::string> words, Line& line, std::string& problem) {
+  const std::size_t at = CommandWord(words);
+  const Command* command = nullptr;
+  if (at < words.size()) {
+    for (const Command& c : Commands())
+      if (words[at] == c.name) command = &c;
+    if (!command) {
+      problem = "unknown command " + words[at];
+      return nullptr;
+    }
+    if (command->reach == Reach::kFamily) {
+      line.args.assign(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, words.end());
+      words.erase(words.begin() + static_cast<std::ptrdiff_t>(at), words.end());
+      // Its help is the tool's, like every command's.
+      for (const std::string& w : line.args) {
+        if (w == "--") break;
+        if (w == "-h" || w == "--help") line.help = true;
+      }
+    } else {
+      words.erase(words.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  }
+  // After "--" every word is an argument of the command.
+  std::vector<std::string> plain;
+  if (auto end = std::find(words.begin(), words.end(), "--"); end != words.end()) {
+    plain.assign(end + 1, words.end());
+    words.erase(end, words.end());
+  }
+  CLI::App app{"kivmod"};
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", line.help);
+  app.add_flag("-q,--quiet", line.quiet);
+  app.add_flag("--version", line.version);
+  app.add_option("--link", line.options.link.link);
+  app.add_option("--port", line.port);
+  app.add_option("--bt", line.bt);
+  app.add_flag("--spp", line.options.link.spp);
+  for (const CommandOption& o : CommandOptions()) AddCommandOption(app, o, line);
+  std::vector<std::string> args;
+  app.add_option("args", args);
+  // CLI11 wants the words last first.
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string text = e.what();
+    problem = text.substr(0, text.find(':')) + " needs a value";
+    return command;
+  } catch (const CLI::ParseError& e) {
+    problem = e.what();
+    return command;
+  }
+  for (const std::string& extra : app.remaining()) {
+    problem = "unknown option " + extra;
+    return command;
+  }
+  if (!command) return nullptr;
+  args.insert(args.end(), plain.begin(), plain.end());
+  if (command->reach != Reach::kFamily) line.args = args;
+  for (const CommandOption& o : CommandOptions()) {
+    const std::string name = LongName(o.names);
+    if (app.get_option(name)->count() > 0 && !Takes(*command, name)) {
+      problem = "option " + name + " does not apply to " + command->name;
+      return command;
+    }
+  }
+  return command;
 }
 
 }  // namespace
@@ -145,135 +323,38 @@ const std::vector<CommandRule>& Rules() {
 int main(int argc, char** argv) {
   // PC file names and display widths follow the user's locale.
   std::setlocale(LC_CTYPE, "");
-  Options options;
-  std::string command;
-  std::vector<std::string> args;
-  std::vector<std::string> given;  // command options in the canonical spelling
-  std::string btAddress;
-  bool optionsEnd = false;
-  bool help = false;
-  bool portGiven = false;
-
-  auto value = [&](int& i, const std::string& name, std::string& out) {
-    std::string a = argv[i];
-    if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
-      out = a.substr(name.size() + 1);
-      return true;
-    }
-    if (i + 1 >= argc) return false;
-    out = argv[++i];
-    return true;
-  };
-  auto is = [](const std::string& a, const char* name) {
-    return a == name || a.rfind(std::string(name) + "=", 0) == 0;
-  };
-
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
-      if (command.empty()) {
-        command = a;
-        // The Java installer and e-mail run sessions of their own, with options of their own.
-        if (command == "java" || command == "mail") {
-          std::vector<std::string> rest(argv + i + 1, argv + argc);
-          return command == "java" ? RunJava(rest, options.link) : RunMail(rest, options.link);
-        }
-      } else
-        args.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnd = true;
-    } else if (a == "-h" || a == "--help") {
-      help = true;
-    } else if (a == "-q" || a == "--quiet") {
-      SetQuiet(true);
-    } else if (a == "--version") {
-      std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
-      return kExitOk;
-    } else if (is(a, "--link")) {
-      if (!value(i, "--link", options.link.link)) return Usage("--link needs a value");
-    } else if (is(a, "--port")) {
-      std::string text;
-      if (!value(i, "--port", text)) return Usage("--port needs a value");
-      char* end = nullptr;
-      long port = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end || port < 1 || port > 255) return Usage("--port takes a number from 1 to 255");
-      options.link.port = static_cast<int>(port);
-      portGiven = true;
-    } else if (is(a, "--bt")) {
-      if (!value(i, "--bt", btAddress)) return Usage("--bt needs an address");
-      if (!ParseBluetoothAddress(btAddress, options.link.address))
-        return Usage("not a Bluetooth address: " + btAddress + " (aa:bb:cc:dd:ee:ff)");
-      options.link.bluetooth = true;
-    } else if (is(a, "--password")) {
-      if (!value(i, "--password", options.password)) return Usage("--password needs a value");
-      given.push_back("--password");
-    } else if (a == "--spp") {
-      options.link.spp = true;
-    } else if (a == "--json") {
-      given.push_back("--json");
-    } else if (a == "--yes") {
-      given.push_back("--yes");
-    } else if (a == "--no-clobber") {
-      given.push_back("--no-clobber");
-    } else if (a == "--recursive") {
-      given.push_back("-R");
-    } else if (a == "--long") {
-      given.push_back("-l");
-    } else if (a == "--parents") {
-      given.push_back("-p");
-    } else if (a == "--move" || a == "--from-phone" || a == "--restart" || a == "--discard" ||
-               a == "--replace") {
-      given.push_back(a);
-    } else if (a[1] != '-') {
-      // A cluster of one-letter options such as -lR.
-      for (std::size_t k = 1; k < a.size(); ++k) {
-        switch (a[k]) {
-          case 'R':
-          case 'r': given.push_back("-R"); break;
-          case 'l': given.push_back("-l"); break;
-          case 'p': given.push_back("-p"); break;
-          case 'y': given.push_back("--yes"); break;
-          case 'n': given.push_back("--no-clobber"); break;
-          case 'h': help = true; break;
-          case 'q': SetQuiet(true); break;
-          default: return Usage("unknown option -" + std::string(1, a[k]) + " (in " + a + ")");
-        }
-      }
-    } else {
-      return Usage("unknown option " + a);
-    }
+  Line line;
+  std::string problem;
+  const Command* command = Parse(std::vector<std::string>(argv + 1, argv + argc), line, problem);
+  if (line.version && problem.empty()) {
+    std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
+    return kExitOk;
   }
-
-  const CommandRule* rule = nullptr;
-  for (const CommandRule& r : Rules())
-    if (command == r.name) rule = &r;
-  if (help) {
-    if (rule)
-      CommandHelp(command, rule->options);
+  if (line.help && problem.empty()) {
+    if (command)
+      CommandHelp(*command);
     else
       std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  if (command.empty()) return Usage("no command given");
-  if (!rule) return Usage("unknown command " + command);
-  for (const std::string& o : given) {
-    if (!rule->options.count(o)) return Usage("option " + o + " does not apply to " + command);
-    if (o == "--json") options.json = true;
-    if (o == "-R") options.recursive = true;
-    if (o == "-l") options.longFormat = true;
-    if (o == "-p") options.parents = true;
-    if (o == "--move") options.move = true;
-    if (o == "--from-phone") options.fromPhone = true;
-    if (o == "--restart") options.restart = true;
-    if (o == "--discard") options.discard = true;
-    if (o == "--replace") options.replace = true;
-    if (o == "--yes") options.overwrite = Overwrite::All;
-    if (o == "--no-clobber") options.overwrite = Overwrite::None;
+  if (!problem.empty()) return Usage(problem);
+  if (!command) return Usage("no command given");
+  SetQuiet(line.quiet);
+  Options& options = line.options;
+  if (!line.port.empty()) {
+    char* end = nullptr;
+    long port = std::strtol(line.port.c_str(), &end, 10);
+    if (*end || port < 1 || port > 255) return Usage("--port takes a number from 1 to 255");
+    options.link.port = static_cast<int>(port);
   }
-  auto count = [&](const char* o) { return std::count(given.begin(), given.end(), std::string(o)) > 0; };
-  if (count("--yes") && count("--no-clobber")) return Usage("--yes and --no-clobber exclude each other");
+  if (!line.bt.empty()) {
+    if (!ParseBluetoothAddress(line.bt, options.link.address))
+      return Usage("not a Bluetooth address: " + line.bt + " (aa:bb:cc:dd:ee:ff)");
+    options.link.bluetooth = true;
+  }
+  if (line.yes && line.noClobber) return Usage("--yes and --no-clobber exclude each other");
+  if (line.yes) options.overwrite = Overwrite::All;
+  if (line.noClobber) options.overwrite = Overwrite::None;
   if (options.restart && options.discard) return Usage("--restart and --discard exclude each other");
   // The configuration file fills in what neither the options nor the environment say.
   LinkOptions fromFile;
@@ -287,54 +368,39 @@ int main(int argc, char** argv) {
       std::copy(fromFile.address, fromFile.address + 6, options.link.address);
     }
   }
-  if (!portGiven) options.link.port = fromFile.port;
+  if (line.port.empty()) options.link.port = fromFile.port;
   if (options.link.spp && !options.link.bluetooth) return Usage("--spp needs --bt ADDR (or bluetooth in the configuration file)");
   if (std::string problem; !options.link.link.empty() && !WellFormedLink(options.link.link, problem)) return Usage(problem);
   if (const char* env = std::getenv("KIVMOD_LINK"); env && *env && options.link.link.empty() && !options.link.bluetooth) {
     if (std::string problem; !WellFormedLink(env, problem)) return Usage("KIVMOD_LINK: " + problem);
   }
-  if (args.size() < rule->minArgs) return Usage(command + ": missing arguments");
-  if (args.size() > rule->maxArgs) return Usage(command + ": too many arguments");
-  int result = kExitOk;
+  const std::vector<std::string>& args = line.args;
+  if (command->reach == Reach::kFamily) {
+    // The family reads its own words (--link among them).
+    Run run{options, args, nullptr, nullptr};
+    return command->run(run);
+  }
+  if (args.size() < command->minArgs) return Usage(std::string(command->name) + ": missing arguments");
+  if (args.size() > command->maxArgs) return Usage(std::string(command->name) + ": too many arguments");
 
   CancelHandlerScope cancelHandler;
-  if (command == "backup-info") return BackupInfoCommand(options, args[0]);
-  if (command == "backup" || command == "restore") {
-    result = command == "backup" ? BackupCommand(options, args[0]) : RestoreCommand(options, args[0]);
+  if (command->reach == Reach::kAlone) {
+    Run run{options, args, nullptr, nullptr};
+    const int result = command->run(run);
     if (result == kExitCancelled) Complain("cancelled");
     return result;
   }
   Host host;
-  if (command == "detect") return Detect(host, options, args);
-  result = Connect(host, options.link);
+  if (command->reach == Reach::kHost) {
+    Run run{options, args, &host, nullptr};
+    return command->run(run);
+  }
+  int result = Connect(host, options.link);
   if (result != kExitOk) return result;
   Tree tree(host.Window());
   Session session{host, tree, options};
-  if (Cancelled()) {
-    result = kExitCancelled;
-  } else if (command == "info") {
-    result = Info(session);
-  } else if (command == "ls") {
-    result = Ls(session, args);
-  } else if (command == "get") {
-    result = Get(session, args);
-  } else if (command == "put") {
-    result = Put(session, args);
-  } else if (command == "rm") {
-    result = Rm(session, args);
-  } else if (command == "mv" || command == "rename") {
-    result = Mv(session, args);
-  } else if (command == "mkdir") {
-    result = Mkdir(session, args);
-  } else if (command == "df") {
-    result = Df(session, args);
-  } else if (command == "playlist") {
-    result = Playlist(session, args);
-  } else if (command == "sounds") {
-    result = Sounds(session, args);
-  } else {
-    result = Resume(session);
-  }
+  Run run{options, args, &host, &session};
+  result = Cancelled() ? kExitCancelled : command->run(run);
   std::fflush(stdout);
   if (result == kExitCancelled) Complain("cancelled");
   Disconnect(options.link);
