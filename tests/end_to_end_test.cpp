@@ -275,37 +275,30 @@ TEST_F(EndToEnd, CopiesBothWaysWithQuestionsAndChangesOnThePhone) {
   EXPECT_TRUE(window.Reports().empty());
 }
 
-// An earlier entry of the same call can take away a later entry's record: by replacing the
-// file of that name in the target, or by moving it. The later entry then has no record.
-TEST_F(EndToEnd, PhoneSourcesWhoseRecordAnEarlierEntryRemoved) {
+// Phone sources that must not be copied keep their files: one whose record an earlier entry
+// of the same call took away (by replacing the file of that name in the target, or by moving
+// it), and one copied or moved into the folder it lives in (it would be deleted as the file
+// being replaced before being copied onto itself).
+TEST_F(EndToEnd, PhoneSourcesThatCannotBeCopiedKeepTheirFiles) {
   Serve();
-  for (auto [first, second, move] : {std::tuple{u"Music\\a.mp3", u"Pictures\\a.mp3", 0},
-                                     std::tuple{u"Music\\a.mp3", u"Music\\a.mp3", 1}}) {
+  const std::tuple<std::vector<std::u16string>, std::u16string, int, int, std::vector<uintptr_t>> cases[] = {
+      {{u"Music\\a.mp3", u"Pictures\\a.mp3"}, u"Pictures", 0, -8, {}},
+      {{u"Music\\a.mp3", u"Music\\a.mp3"}, u"Pictures", 1, -8, {}},
+      {{u"Music\\a.mp3"}, u"Music", 0, 0, {KIV_REPORT_SEND_FAILED}},
+      {{u"Music\\a.mp3"}, u"Music", 1, 0, {KIV_REPORT_SEND_FAILED}},
+  };
+  for (const auto& [sources, target, move, result, reports] : cases) {
+    SCOPED_TRACE(kiv::U16ToUtf8(target) + " " + std::to_string(sources.size()) + " " + std::to_string(move));
     WriteFile(phone / "Music" / "a.mp3", Pattern(5000));
     WriteFile(phone / "Pictures" / "a.mp3", "old");
     ASSERT_EQ(Connect(), 1);
     OpenAll();
-    HostList list({first, second});
-    EXPECT_EQ(Kiv_SendToPhone(list.get(), u"Pictures", 1, move, window.wnd), -8);
-    EXPECT_TRUE(Holds(phone / "Pictures" / "a.mp3", Pattern(5000)));
-    kiv::CurrentLink().Disconnect();
-  }
-}
-
-// A phone file copied or moved into the folder it already lives in is refused: it would be
-// deleted as the file being replaced before being copied onto itself.
-TEST_F(EndToEnd, PhoneSourceIntoItsOwnFolderIsRefusedAndKept) {
-  Serve();
-  for (int move : {0, 1}) {
-    WriteFile(phone / "Music" / "a.mp3", Pattern(5000));
-    ASSERT_EQ(Connect(), 1);
-    OpenAll();
-    window.answers[KIV_QUESTION_OVERWRITE] = {1};
+    window.answers[KIV_QUESTION_OVERWRITE] = {KIV_ANSWER_REPLACE};
     window.seen.clear();
-    HostList list({u"Music\\a.mp3"});
-    EXPECT_EQ(Kiv_SendToPhone(list.get(), u"Music", 1, move, window.wnd), 0);
-    EXPECT_EQ(ReportCodes(), std::vector<uintptr_t>{KIV_REPORT_SEND_FAILED});
-    EXPECT_TRUE(Holds(phone / "Music" / "a.mp3", Pattern(5000)));
+    HostList list(sources);
+    EXPECT_EQ(Kiv_SendToPhone(list.get(), K(target), 1, move, window.wnd), result);
+    EXPECT_EQ(ReportCodes(), reports);
+    EXPECT_TRUE(Holds(phone / (result ? "Pictures" : "Music") / "a.mp3", Pattern(5000)));
     kiv::CurrentLink().Disconnect();
   }
 }

@@ -12,30 +12,21 @@
 #include <map>
 
 #include "filemanager/manager.hpp"
-#include "link/backup_file.hpp"
 #include "filemanager/record_lists.hpp"
+#include "kivtest.hpp"
+#include "link/backup_file.hpp"
 #include "link/phone_link.hpp"
 #include "platform/local_names.hpp"
 #include "platform/text.hpp"
-#include "plugged_phone.hpp"
 #include "protocol/pfileman.hpp"
 #include "protocol/transactions.hpp"
-#include "scoped_env.hpp"
-#include "transfer_fixture.hpp"
 
 namespace {
 
-using namespace kivold;
+using namespace kivtest;
 
-std::vector<uint8_t> Piece(uint32_t total, uint32_t offset, const std::vector<uint8_t>& bytes) {
-  std::vector<uint8_t> body{0x01};
-  PutText(body, u"Music");
-  PutText(body, u"a.mp3");
-  PutU32(body, total);
-  PutU32(body, offset);
-  PutU32(body, 0);
-  body.insert(body.end(), bytes.begin(), bytes.end());
-  return body;
+Bytes Piece(uint32_t total, uint32_t offset, const Bytes& bytes) {
+  return Body().B(0x01).S(u"Music").S(u"a.mp3").D(total).D(offset).D(0).Raw(bytes);
 }
 
 std::vector<std::string> Leftovers(const fs::path& dir) {
@@ -51,8 +42,8 @@ class UploadHardening : public ::testing::Test {
   int Upload() { return man.UploadFile(U16(local), u"Music", u"a.mp3", window.wnd); }
   PluggedPhone phone;
   kiv::CPFileMan man;
-  ProgressWindow window;
-  TempFolder dir{"harden-up"};
+  Window window;
+  TempDir dir{"harden-up"};
   fs::path local = dir.path / "a.mp3";
 };
 
@@ -60,7 +51,7 @@ class UploadHardening : public ::testing::Test {
 TEST_F(UploadHardening, PiecesThatDoNotContinueTheFileFailTheCopyAndKeepTheOldFile) {
   struct Case {
     const char* what;
-    std::vector<std::vector<uint8_t>> answers;
+    std::vector<Bytes> answers;
   } cases[] = {
       {"a piece cut short (next starts past the end)", {Piece(6, 0, {1, 2}), Piece(6, 3, {4, 5, 6})}},
       {"more than announced", {Piece(3, 0, {1, 2, 3, 4})}},
@@ -75,7 +66,7 @@ TEST_F(UploadHardening, PiecesThatDoNotContinueTheFileFailTheCopyAndKeepTheOldFi
     for (const auto& a : c.answers) phone.Answer(a);
     phone.Answer({0x01});  // the abort's answer
     EXPECT_EQ(Upload(), 0);
-    EXPECT_EQ(ReadFile(local), (std::vector<uint8_t>{9, 9}));
+    EXPECT_EQ(ReadFile(local), (Bytes{9, 9}));
     EXPECT_NE(kiv::U16ToUtf8(man.m_strFailure).find("damaged piece"), std::string::npos);
     EXPECT_EQ(phone.sent.back().code, 0x07);
     EXPECT_TRUE(Leftovers(dir.path).empty());
@@ -97,8 +88,8 @@ TEST_F(UploadHardening, ASymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
   phone.Answer(Piece(2, 0, {1, 2}));
   ASSERT_EQ(Upload(), 1);
   EXPECT_FALSE(fs::is_symlink(local));
-  EXPECT_EQ(ReadFile(local), (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(ReadFile(elsewhere), (std::vector<uint8_t>{7}));
+  EXPECT_EQ(ReadFile(local), (Bytes{1, 2}));
+  EXPECT_EQ(ReadFile(elsewhere), (Bytes{7}));
 }
 
 TEST_F(UploadHardening, AFolderAtTheTargetIsNamedAsTheReason) {
@@ -116,7 +107,7 @@ TEST(ReceiveCap, ListingStopsAtTheCap) {
   EXPECT_TRUE(budget.Take(1));
   EXPECT_FALSE(budget.Take(1));
 
-  TempFolder work{"harden-work"};
+  TempDir work{"harden-work"};
   ScopedEnv env("KIVMOD_WORKDIR", work.path.c_str());
   PluggedPhone phone;
   phone.linkUp = true;
@@ -128,7 +119,7 @@ TEST(ReceiveCap, ListingStopsAtTheCap) {
 }
 
 TEST(LocalTemporaries, OnlyThoseOfEndedProcessesAreRemoved) {
-  TempFolder dir{"harden-tmp"};
+  TempDir dir{"harden-tmp"};
   const pid_t child = ::fork();
   if (child == 0) ::_exit(0);
   ::waitpid(child, nullptr, 0);
@@ -155,7 +146,7 @@ TEST(RecordLists, EraseMarkedKeepsOrderAndLookups) {
 }
 
 TEST(BackupFileHardening, AFolderEntryWithContentIsRefused) {
-  TempFolder dir{"harden-bak"};
+  TempDir dir{"harden-bak"};
   const int32_t h = kiv::BACKUP_OpenBakupDataFile(U16(dir.path / "b.dat"), kiv::kBackupModeWrite);
   ASSERT_NE(kiv::BACKUP_WriteBackupFileHeader(h, kiv::BackupHeaderBlock::Make(1)), 0);
   kiv::BackupEntryRecord folder;
@@ -168,98 +159,70 @@ TEST(BackupFileHardening, AFolderEntryWithContentIsRefused) {
 // Through the C interface against the simulated phone in this process.
 class HardeningSim : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(phoneDir.path / "Music");
-    fs::create_directories(pc.path);
-    ::setenv("KIVMOD_LINK", ("sim:" + phoneDir.path.string()).c_str(), 1);
-    ::setenv("KIVMOD_WORKDIR", (phoneDir.path.parent_path() / work).c_str(), 1);
-    ::unsetenv("KIVMOD_SIM_CONFIG");
-  }
+  void SetUp() override { fs::create_directories(phoneDir.path / "Music"); }
   void TearDown() override {
     kiv::CurrentLink().Disconnect();
     kiv::DestroyCurrentManager();
-    ::unsetenv("KIVMOD_LINK");
-    ::unsetenv("KIVMOD_WORKDIR");
-    fs::remove_all(phoneDir.path.parent_path() / work);
   }
   void Connect() {
     Kiv_InitalizeU(host.wnd);
     ASSERT_EQ(Kiv_Connect(1, 0, host.wnd, 1), 1);
-    ASSERT_EQ(Kiv_OpenFolder(u"Music", host.wnd), 1);
+    ASSERT_EQ(Kiv_OpenFolder(K(u"Music"), host.wnd), 1);
   }
-  fs::path Record() const { return phoneDir.path.parent_path() / work / "ResumeFiles.txt"; }
-  static KivStringList* List(const std::vector<std::u16string>& items) {
-    KivStringList* l = Kiv_StringList_New();
-    for (const auto& i : items) Kiv_StringList_Add(l, i.c_str());
-    return l;
-  }
+  int Send() { return Kiv_SendToPhone(source.get(), K(u"Music"), 0, 0, host.wnd); }
 
-  TempFolder phoneDir{"harden-phone"};
-  TempFolder pc{"harden-pc"};
-  std::string work = "kivmod-harden-work-" + std::to_string(::getpid());
-  ProgressWindow host;
+  TempDir phoneDir{"harden-phone"}, pc{"harden-pc"}, work{"harden-work"};
+  ScopedEnv link{"KIVMOD_LINK", ("sim:" + phoneDir.path.string()).c_str()}, workdir{"KIVMOD_WORKDIR", work.path.c_str()},
+      config{"KIVMOD_SIM_CONFIG", nullptr};
+  fs::path record = work.path / "ResumeFiles.txt";
+  HostList source{U16(pc.path / "x.mp3")};
+  Window host;
 };
 
 TEST_F(HardeningSim, AnUnsafeNameIsSkippedAndTheGoodFileBesideItCopied) {
-  WriteFile(phoneDir.path / "Music" / "a:b.mp3", {1});
-  WriteFile(phoneDir.path / "Music" / "good.mp3", {2, 3});
+  WriteFile(phoneDir.path / "Music" / "a:b.mp3", Bytes{1});
+  WriteFile(phoneDir.path / "Music" / "good.mp3", Bytes{2, 3});
   Connect();
-  KivStringList* list = List({u"Music\\a:b.mp3", u"Music\\good.mp3"});
-  Kiv_SendToPC(list, pc.path.u16string().c_str(), host.wnd);
-  Kiv_StringList_Free(list);
-  EXPECT_EQ(ReadFile(pc.path / "good.mp3"), (std::vector<uint8_t>{2, 3}));
+  HostList list{u"Music\\a:b.mp3", u"Music\\good.mp3"};
+  Kiv_SendToPC(list.get(), K(U16(pc.path)), host.wnd);
+  EXPECT_EQ(ReadFile(pc.path / "good.mp3"), (Bytes{2, 3}));
   EXPECT_FALSE(fs::exists(pc.path / "a:b.mp3"));
 }
 
 // The record is on disk while a copy to the phone runs, goes when the copy completes, and
-// is not left when nothing could be sent (an unreadable source, a full phone).
+// is not left when nothing could be sent (a full phone).
 TEST_F(HardeningSim, TheResumeRecordExistsExactlyWhileACopyCanBeResumed) {
   Connect();
   WriteFile(pc.path / "x.mp3", RandomBytes(50000));
   bool seenDuringCopy = false;
-  host.onProgress = [&](std::size_t) { seenDuringCopy = seenDuringCopy || fs::exists(Record()); };
-  KivStringList* list = List({pc.path.u16string() + u"/x.mp3"});
-  EXPECT_EQ(Kiv_SendToPhone(list, u"Music", 0, 0, host.wnd), 1);
+  host.onProgress = [&](const Message&, std::size_t) { seenDuringCopy = seenDuringCopy || fs::exists(record); };
+  EXPECT_EQ(Send(), 1);
   EXPECT_TRUE(seenDuringCopy);
-  EXPECT_FALSE(fs::exists(Record()));
+  EXPECT_FALSE(fs::exists(record));
 
   host.onProgress = nullptr;
-  WriteFile(phoneDir.path.parent_path() / "cfg.xml", std::string_view());
-  std::ofstream(phoneDir.path.parent_path() / "cfg.xml") << "<phone><internal total=\"100\"/></phone>";
-  ::setenv("KIVMOD_SIM_CONFIG", (phoneDir.path.parent_path() / "cfg.xml").c_str(), 1);
+  WriteFile(pc.path / "cfg.xml", "<phone><internal total=\"100\"/></phone>");
+  ScopedEnv full("KIVMOD_SIM_CONFIG", (pc.path / "cfg.xml").c_str());
   kiv::CurrentLink().Disconnect();
-  Connect();
-  ::unsetenv("KIVMOD_SIM_CONFIG");
   fs::remove(phoneDir.path / "Music" / "x.mp3");
-  Kiv_OpenFolder(u"Music", host.wnd);
-  EXPECT_LT(Kiv_SendToPhone(list, u"Music", 0, 0, host.wnd), 1);
-  EXPECT_FALSE(fs::exists(Record()));
-  fs::remove(phoneDir.path.parent_path() / "cfg.xml");
-  Kiv_StringList_Free(list);
+  Connect();
+  EXPECT_LT(Send(), 1);
+  EXPECT_FALSE(fs::exists(record));
 }
 
-// A cancel that comes while the phone's older file is being replaced returns -9 and keeps
-// a record, so the file can still be sent; a cancel before it changes nothing.
-TEST_F(HardeningSim, ACancelDuringAReplaceReturnsCancelledAndKeepsARecord) {
-  WriteFile(phoneDir.path / "Music" / "x.mp3", {1, 2, 3});
+// A cancel that comes with the question whether to replace the phone's older file returns
+// -9 and leaves that file and no record.
+TEST_F(HardeningSim, ACancelDuringAReplaceReturnsCancelledAndKeepsTheOldFile) {
+  WriteFile(phoneDir.path / "Music" / "x.mp3", Bytes{1, 2, 3});
   WriteFile(pc.path / "x.mp3", RandomBytes(5000));
   Connect();
-  KivStringList* list = List({pc.path.u16string() + u"/x.mp3"});
-  // The overwrite question is answered "yes, all" and the cancel arrives with it.
-  struct Asker {
-    static intptr_t Proc(void*, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t) {
-      if (msg != KIV_MSG_PROGRESS || wParam < 0x10000) return 0;
-      if (reinterpret_cast<const KivProgress*>(wParam)->question != 501) return 0;
-      Kiv_TransferCancle();
-      return 2;
-    }
+  host.answers[KIV_QUESTION_OVERWRITE] = {2};  // yes, all
+  host.onMessage = [](const Message& m) {
+    if (m.question == KIV_QUESTION_OVERWRITE) Kiv_TransferCancle();
   };
-  KivHwnd wnd = Kiv_CreateWindow(&Asker::Proc, nullptr);
-  EXPECT_EQ(Kiv_SendToPhone(list, u"Music", 0, 0, wnd), -9);
-  Kiv_DestroyWindow(wnd);
-  Kiv_StringList_Free(list);
-  EXPECT_EQ(ReadFile(phoneDir.path / "Music" / "x.mp3"), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_FALSE(fs::exists(Record()));
+  EXPECT_EQ(Send(), -9);
+  EXPECT_EQ(ReadFile(phoneDir.path / "Music" / "x.mp3"), (Bytes{1, 2, 3}));
+  EXPECT_FALSE(fs::exists(record));
 }
 
 }  // namespace
