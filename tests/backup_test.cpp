@@ -3,7 +3,6 @@
 // backup files that a restore must refuse before sending anything.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,7 +15,6 @@
 #include "kivtest.hpp"
 #include "null_link.hpp"
 #include "phonesim/phone.hpp"
-#include "phonesim_process.hpp"
 
 namespace {
 
@@ -133,22 +131,6 @@ TEST_F(BackupTest, RoundTripInProcess) {
   ASSERT_EQ(Restore(file), 1);
   EXPECT_EQ(Kiv_BACKUPTOOL_GetRestorefileCount(), 0);
   EXPECT_TRUE(host.boxes.empty());
-}
-
-TEST_F(BackupTest, RoundTripOverPseudoTerminal) {
-  FillPhone(phoneA, 50u << 20);
-  fs::create_directories(phoneB);
-  for (const fs::path& root : {phoneA, phoneB}) {
-    PhonesimProcess sim({"--pty", root.string()});
-    ASSERT_FALSE(sim.link().empty());
-    ::setenv("KIVMOD_LINK", sim.link().c_str(), 1);
-    Kiv_InitalizeU(host.wnd);
-    ASSERT_EQ(Kiv_BACKUP_ConnectU(1, 0, host.wnd, 1), 1);
-    EXPECT_EQ(root == phoneA ? Backup(file) : Restore(file), 1);
-    Kiv_BACKUP_Disconnect();
-  }
-  ::unsetenv("KIVMOD_LINK");
-  EXPECT_TRUE(Snapshot(phoneA) == Snapshot(phoneB));
 }
 
 TEST_F(BackupTest, ConnectResults) {

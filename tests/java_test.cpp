@@ -128,32 +128,4 @@ TEST_F(JavaSim, FailedSendsEndWithTheirStatusAndReport) {
   }
 }
 
-TEST_F(JavaSim, CancelDuringTheCopyGivesMinusNine) {
-  phonesim::Config config;
-  config.maxPacket = 2048;
-  Plug(config);
-  const fs::path file = pcDir.path / "big.jar";
-  WriteFile(file, RandomBytes(50000));
-  window.onProgress = [](const Message&, std::size_t n) {
-    if (n == 3) Kiv_TransferCancle();
-  };
-  EXPECT_EQ(Send(file), -9);
-  EXPECT_EQ(Kiv_Java_InstallCommand(u"Java", u"app.jar"), 0);  // the cut file is no JAR
-}
-
-TEST(JavaScripted, ExistCheckNeedsVersionThree) {
-  PluggedPhone phone;
-  phone.phoneInfo[0] = 1;
-  Kiv_JavaInstaller_Initalize(nullptr);
-  // Handshake of a version 2 phone.
-  phone.Answer(Body().B(1).D(0xFFFFFFFF).B(2).D(4096).D(255).T(u"jar|2|0").D(255).D(1024).B(8).B(0));
-  ASSERT_EQ(Kiv_Java_Connect(1, nullptr, 0), 1);
-  const auto sentBefore = phone.sent.size();
-  uint32_t value = 0;
-  uint8_t result = 9;
-  EXPECT_EQ(Kiv_Java_IsFileExist(0, u"Java", u"a.jar", 1, &value, &result), 0);
-  EXPECT_EQ(phone.sent.size(), sentBefore);
-  EXPECT_EQ(result, 9);
-}
-
 }  // namespace

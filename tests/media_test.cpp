@@ -280,19 +280,6 @@ TEST_F(MediaSim, PlaylistsRoundTripByteIdentical) {
   }
 }
 
-TEST_F(MediaSim, ManyPlaylistNamesArriveInPages) {
-  fs::create_directories(root.path / "Playlists");
-  std::vector<std::u16string> expected;
-  for (int i = 0; i < 40; ++i) {
-    std::string name = "list " + std::to_string(100 + i);
-    WriteFile(root.path / "Playlists" / (name + ".m3u8"), "#EXTM3U\n../Music/a.mp3\n");
-    expected.push_back(kiv::Utf8ToU16(name));
-  }
-  WriteFile(root.path / "Playlists" / "notes.txt", "not a playlist");
-  Connect("maxPacket=\"64\"");
-  EXPECT_EQ(Names(), expected);
-}
-
 TEST_F(MediaSim, HostileNamesAndSongsAndALostLinkLeaveNothingBehind) {
   Connect("maxPacket=\"128\"");
   const fs::path in = pc.path / "in.txt";
