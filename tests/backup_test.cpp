@@ -3,7 +3,6 @@
 // backup files that a restore must refuse before sending anything.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,32 +12,22 @@
 #include "filemanager/manager.hpp"
 #include "link/backup_file.hpp"
 #include "link/backup_io.hpp"
-#include "phonesim_process.hpp"
-#include "transfer_fixture.hpp"
+#include "kivtest.hpp"
+#include "null_link.hpp"
+#include "phonesim/phone.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-using kivold::TempFolder;
+using namespace kivtest;
 
 // Every file of a served tree by relative path, with its bytes; folders as "DIR".
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     std::string rel = fs::relative(e.path(), root).string();
-    if (e.is_directory()) {
-      out[rel] = "DIR";
-    } else {
-      std::ifstream in(e.path(), std::ios::binary);
-      out[rel] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    out[rel] = e.is_directory() ? "DIR" : ReadText(e.path());
   }
   return out;
-}
-
-void Put(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
 }
 
 std::string Pattern(std::size_t n, unsigned seed) {
@@ -50,11 +39,11 @@ std::string Pattern(std::size_t n, unsigned seed) {
 // A phone tree: nested folders, empty files and an empty folder, non-ASCII names, and a
 // large file (bigMiB).
 void FillPhone(const fs::path& root, std::size_t bigBytes) {
-  Put(root / "Music" / "a.mp3", Pattern(5000, 1));
-  Put(root / "Music" / "Rock" / "Grüße – ёжик.mp3", Pattern(70001, 2));
-  Put(root / "Music" / "Rock" / "empty.mp3", "");
-  Put(root / "Music" / "Rock" / "Deep" / "ß.txt", "x");
-  Put(root / "Pictures" / "日本" / "big.jpg", Pattern(bigBytes, 3));
+  WriteFile(root / "Music" / "a.mp3", Pattern(5000, 1));
+  WriteFile(root / "Music" / "Rock" / "Grüße – ёжик.mp3", Pattern(70001, 2));
+  WriteFile(root / "Music" / "Rock" / "empty.mp3", "");
+  WriteFile(root / "Music" / "Rock" / "Deep" / "ß.txt", "x");
+  WriteFile(root / "Pictures" / "日本" / "big.jpg", Pattern(bigBytes, 3));
   fs::create_directories(root / "Videos" / "Nothing");
 }
 
@@ -99,7 +88,7 @@ class BackupTest : public ::testing::Test {
   std::shared_ptr<phonesim::Phone> Attach(const fs::path& root, phonesim::Config config = {}) {
     if (kiv::CurrentManager()) Kiv_BACKUP_Disconnect();
     auto phone = std::make_shared<phonesim::Phone>(root, config);
-    kiv::InstallLink(std::make_shared<kivold::SimLink>(phone));
+    kiv::InstallLink(std::make_shared<SimLink>(phone));
     Kiv_InitalizeU(host.wnd);
     EXPECT_EQ(Kiv_BACKUP_ConnectU(1, 0, host.wnd, 1), 1);
     return phone;
@@ -107,7 +96,7 @@ class BackupTest : public ::testing::Test {
   int Backup(const fs::path& file) { return Kiv_BACKUP_Backup(host.wnd, U(file).c_str(), 1); }
   int Restore(const fs::path& file) { return Kiv_BACKUPTOOL_Restore(U(file).c_str(), host.wnd, 0); }
 
-  TempFolder tmp{"backup"};
+  TempDir tmp{"backup"};
   fs::path phoneA = tmp.path / "a", phoneB = tmp.path / "b", file = tmp.path / "phone.kbk";
   Host host;
 };
@@ -117,11 +106,10 @@ TEST_F(BackupTest, RoundTripInProcess) {
   fs::create_directories(phoneB);
   phonesim::Config config;
   config.maxPacket = 4096;  // the file lists of phone A span several answers
-  for (int i = 0; i < 300; ++i) Put(phoneA / "Many" / ("file number " + std::to_string(i)), std::to_string(i));
+  for (int i = 0; i < 300; ++i) WriteFile(phoneA / "Many" / ("file number " + std::to_string(i)), std::to_string(i));
   Attach(phoneA, config);
   ASSERT_EQ(Kiv_BACKUP_BackupInfo(0, 0, 0, 0, U(tmp.path / "agent.xml").c_str()), 1);
-  std::ifstream info(tmp.path / "agent.xml", std::ios::binary);
-  std::string doc((std::istreambuf_iterator<char>(info)), {});
+  const std::string doc = ReadText(tmp.path / "agent.xml");
   EXPECT_EQ(doc.rfind("\xEF\xBB\xBF<?xml", 0), 0u);
   EXPECT_NE(doc.find("<Model>KIVSIM 100</Model>"), std::string::npos);
   ASSERT_EQ(Backup(file), 1);
@@ -145,28 +133,12 @@ TEST_F(BackupTest, RoundTripInProcess) {
   EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(BackupTest, RoundTripOverPseudoTerminal) {
-  FillPhone(phoneA, 50u << 20);
-  fs::create_directories(phoneB);
-  for (const fs::path& root : {phoneA, phoneB}) {
-    kivtest::PhonesimProcess sim({"--pty", root.string()});
-    ASSERT_FALSE(sim.link().empty());
-    ::setenv("KIVMOD_LINK", sim.link().c_str(), 1);
-    Kiv_InitalizeU(host.wnd);
-    ASSERT_EQ(Kiv_BACKUP_ConnectU(1, 0, host.wnd, 1), 1);
-    EXPECT_EQ(root == phoneA ? Backup(file) : Restore(file), 1);
-    Kiv_BACKUP_Disconnect();
-  }
-  ::unsetenv("KIVMOD_LINK");
-  EXPECT_TRUE(Snapshot(phoneA) == Snapshot(phoneB));
-}
-
 TEST_F(BackupTest, ConnectResults) {
   fs::create_directories(phoneA);
   phonesim::Config locked;
   locked.locked = true;
   auto phone = std::make_shared<phonesim::Phone>(phoneA, locked);
-  kiv::InstallLink(std::make_shared<kivold::SimLink>(phone));
+  kiv::InstallLink(std::make_shared<SimLink>(phone));
   Kiv_InitalizeU(host.wnd);
   EXPECT_EQ(Kiv_BACKUP_Connect(1, 0, u"text", host.wnd, 1), 0);
   EXPECT_TRUE(host.reports.empty());  // the text alone refuses, the phone is not asked
@@ -250,8 +222,7 @@ TEST_F(BackupTest, AlteredFilesAreRefused) {
   FillPhone(phoneA, 10000);
   Attach(phoneA);
   ASSERT_EQ(Backup(file), 1);
-  std::ifstream in(file, std::ios::binary);
-  const std::string good((std::istreambuf_iterator<char>(in)), {});
+  const std::string good = ReadText(file);
   const std::size_t firstRecord = kiv::kBackupHeaderSize;
   auto flip = [&](std::size_t at) {
     std::string s = good;
@@ -269,8 +240,7 @@ TEST_F(BackupTest, AlteredFilesAreRefused) {
     kiv::BACKUP_WriteBackupFileInfo(h, r);
     kiv::BACKUP_WriteBackupFileStream(h, reinterpret_cast<const uint8_t*>("x"), 1);
     kiv::BACKUP_CloseBackupDataFile(h, 0);
-    std::ifstream c(p, std::ios::binary);
-    std::string s((std::istreambuf_iterator<char>(c)), {});
+    std::string s = ReadText(p);
     const std::size_t at = firstRecord + kiv::kBackupEntryPathOffset + 2 * path.find(from);
     for (std::size_t i = 0; i < to.size(); ++i) s[at + 2 * i] = static_cast<char>(to[i]);
     auto crc = [&](std::size_t from, std::size_t n) {
@@ -300,7 +270,7 @@ TEST_F(BackupTest, AlteredFilesAreRefused) {
       {"drive letter", crafted(u"CC\\Windows\\x.txt", u"CC", u"C:"), "Invalid Format"},
   };
   {  // the crafting itself leaves a usable file when it changes nothing
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << crafted(u"Music\\AA\\escape.txt", u"AA", u"AA");
+    WriteFile(file, crafted(u"Music\\AA\\escape.txt", u"AA", u"AA"));
     int32_t h = kiv::BACKUP_OpenBakupDataFile(U(file), kiv::kBackupModeRead);
     auto header = kiv::BackupHeaderBlock::Make(1);
     EXPECT_NE(kiv::BACKUP_ReadBackupFileHeader(h, header), 0);
@@ -311,7 +281,7 @@ TEST_F(BackupTest, AlteredFilesAreRefused) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     host.boxes.clear();
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.bytes;
+    WriteFile(file, c.bytes);
     EXPECT_EQ(Restore(file), 0);
     EXPECT_EQ(host.boxes, std::vector<std::string>{c.text});
     EXPECT_TRUE(fs::is_empty(phoneB));

@@ -4,44 +4,29 @@
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "email/email_transfer.hpp"
-#include "kivmod/kivmod.h"
-#include "plugged_phone.hpp"
-#include "transfer_fixture.hpp"
+#include "kivtest.hpp"
+#include "null_link.hpp"
+#include "phonesim/phone.hpp"
 
 namespace {
 
-using namespace kivold;
+using namespace kivtest;
+using Notice = std::pair<uintptr_t, intptr_t>;  // code, index
 
 constexpr uint32_t kNoticeMsg = 0x9000;
 
-struct Notice {
-  uintptr_t code;
-  intptr_t index;
-  bool operator==(const Notice&) const = default;
-};
-
-// The message window: records notices and runs onNotice after each.
-class NoticeWindow {
- public:
-  NoticeWindow() : wnd(Kiv_CreateWindow(&Proc, this)) {
+// The transfer's message window.
+struct NoticeWindow : Window {
+  NoticeWindow() {
     Kiv_EmailTrans_SetMsgWnd(wnd);
     Kiv_EmailTrans_SetMsgID(kNoticeMsg);
   }
-  ~NoticeWindow() { Kiv_DestroyWindow(wnd); }
-  KivHwnd wnd;
-  std::vector<Notice> notices;
-  std::function<void(const Notice&)> onNotice;
-
- private:
-  static intptr_t Proc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    auto* self = static_cast<NoticeWindow*>(user);
-    if (msg != kNoticeMsg) return 0;
-    self->notices.push_back({wParam, lParam});
-    if (self->onNotice) self->onNotice(self->notices.back());
-    return 0;
+  std::vector<Notice> Notices() const {
+    std::vector<Notice> out;
+    for (const auto& m : seen)
+      if (m.msg == kNoticeMsg) out.emplace_back(m.code, m.value);
+    return out;
   }
 };
 
@@ -87,7 +72,7 @@ class EmailScripted : public ::testing::Test {
     return Kiv_EmailTrans_SendEmailBody(u"body.txt", dir.path.u16string().c_str());
   }
   PluggedPhone phone;
-  TempFolder dir{"email"};
+  TempDir dir{"email"};
 };
 
 TEST_F(EmailScripted, FilePiecesAndFlagsOnTheWire) {
@@ -207,8 +192,8 @@ TEST_F(EmailScripted, BadAttachmentListsAndCancelsStopTheMessage) {
   EXPECT_TRUE(phone.sent.empty());
 
   NoticeWindow window;
-  window.onNotice = [](const Notice& n) {
-    if (n.code == KIV_EMAIL_HEADER_ACCEPTED) Kiv_EmailTrans_SetCancel(1);
+  window.onMessage = [](const Message& m) {
+    if (m.msg == kNoticeMsg && m.code == KIV_EMAIL_HEADER_ACCEPTED) Kiv_EmailTrans_SetCancel(1);
   };
   KivEmailHeader h = Header(u"", 0);
   A();
@@ -260,8 +245,7 @@ class EmailSim : public ::testing::Test {
     ASSERT_EQ(Kiv_EmailTrans_GetEmailDBInfo(), 1);
   }
   void TearDown() override { kiv::InstallLink(nullptr); }
-  TempFolder phoneDir{"email-phone"};
-  TempFolder pcDir{"email-pc"};
+  TempDir phoneDir{"email-phone"}, pcDir{"email-pc"};
   std::shared_ptr<phonesim::Phone> phone;
 };
 
@@ -275,7 +259,7 @@ TEST_F(EmailSim, MessageWithTwoAttachmentsArrivesAsEml) {
   KivEmailHeader h = Header(u"a.bin;b b.bin", 2, u"Grüße");
   const std::u16string folder = pcDir.path.u16string();
   ASSERT_EQ(Kiv_EmailTrans_SendEmail(&h, folder.c_str(), folder.c_str()), 0x41);
-  EXPECT_EQ(window.notices, (std::vector<Notice>{{0x32, 0}, {0x34, 0}, {0x38, 0}, {0x36, 0}, {0x38, 1}, {0x36, 1}}));
+  EXPECT_EQ(window.Notices(), (std::vector<Notice>{{0x32, 0}, {0x34, 0}, {0x38, 0}, {0x36, 0}, {0x38, 1}, {0x36, 1}}));
 
   g_mime_init();
   GMimeStream* stream = g_mime_stream_file_open((phoneDir.path / "Outbox" / "message-0001.eml").c_str(), "r", nullptr);
@@ -313,21 +297,20 @@ TEST_F(EmailSim, MessageWithTwoAttachmentsArrivesAsEml) {
 }
 
 TEST_F(EmailSim, CancelFromAnotherThreadEndsCleanly) {
-  std::ofstream(pcDir.path / "body.txt") << "x";
+  WriteFile(pcDir.path / "body.txt", "x");
   WriteFile(pcDir.path / "big.bin", RandomBytes(3 << 20));
   KivEmailHeader h = Header(u"big.bin", 1);
   const std::u16string folder = pcDir.path.u16string();
-  std::thread cancel([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Kiv_EmailTrans_SetCancel(1);
-  });
-  int32_t status = Kiv_EmailTrans_SendEmail(&h, folder.c_str(), folder.c_str());
-  cancel.join();
-  EXPECT_TRUE(status == -1 || status == 0x41) << status;
+  NoticeWindow window;
+  CancelFromThread cancel([] { Kiv_EmailTrans_SetCancel(1); });
+  window.onMessage = [&](const Message& m) {
+    if (m.msg == kNoticeMsg && m.code == KIV_EMAIL_ATTACH_START) cancel.Fire();
+  };
+  EXPECT_EQ(Kiv_EmailTrans_SendEmail(&h, K(folder), K(folder)), KIV_EMAIL_CANCELLED);
   Kiv_EmailTrans_SetCancel(0);
   // The phone drops the cut message when the next one starts.
   h = Header(u"", 0);
-  ASSERT_EQ(Kiv_EmailTrans_SendEmail(&h, folder.c_str(), folder.c_str()), 0x41);
+  ASSERT_EQ(Kiv_EmailTrans_SendEmail(&h, K(folder), K(folder)), KIV_EMAIL_ACCEPTED);
 }
 
 }  // namespace

@@ -518,19 +518,4 @@ TEST_F(GetFiles, FolderEntryExpandsToItsMissingVisibleFiles) {
   EXPECT_TRUE(window.Reports().empty());
 }
 
-TEST_F(GetFiles, CancelBetweenFilesKeepsWhatWasCopied) {
-  AddFile(u"Music\\Sub", u"b.mp3", 2);
-  // The cancel comes with the first file's progress; that file still completes.
-  window.onProgress = [](const Message& m, std::size_t) {
-    if (m.text1 == u"Music\\Sub\\a.mp3" && m.continuing == 0) Kiv_TransferCancle();
-  };
-  OnePiece(u"Music\\Sub", u"a.mp3", "aaaaaa");
-  EXPECT_EQ(Run({u"Music\\Sub\\a.mp3", u"Music\\Sub\\b.mp3"}), 0);
-  EXPECT_EQ(window.seen.back().msg, KIV_MSG_CANCELLED);
-  EXPECT_EQ(phone.sent.size(), 1u);
-  EXPECT_EQ(manager().FindFile(u"Music\\Sub", u"a.mp3")->m_nLocalSize, 6);
-  EXPECT_FALSE(fs::exists("out/b.mp3"));
-  EXPECT_TRUE(window.Reports().empty());
-}
-
 }  // namespace

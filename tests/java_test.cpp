@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
-#include "kivmod/kivmod.h"
+#include "kivtest.hpp"
+#include "null_link.hpp"
 #include "phonesim/families.hpp"
-#include "plugged_phone.hpp"
-#include "transfer_fixture.hpp"
+#include "phonesim/phone.hpp"
 
 namespace {
 
-using namespace kivold;
+using namespace kivtest;
 
 // A zip archive holding the given entries.
 void WriteZip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& entries) {
@@ -36,13 +36,10 @@ class JavaSim : public ::testing::Test {
     Kiv_JavaInstaller_Initalize(nullptr);
     ASSERT_EQ(Kiv_Java_Connect(1, window.wnd, 0), 1);
   }
-  int Send(const fs::path& local, const char16_t* name = u"app.jar") {
-    return Kiv_Java_SendFile(name, local.u16string().c_str(), u"Java", window.wnd);
-  }
-  TempFolder phoneDir{"java-phone"};
-  TempFolder pcDir{"java-pc"};
+  int Send(const fs::path& local) { return Kiv_Java_SendFile(K(u"app.jar"), K(U16(local)), K(u"Java"), window.wnd); }
+  TempDir phoneDir{"java-phone"}, pcDir{"java-pc"};
   std::shared_ptr<phonesim::Phone> phone;
-  RecordingWindow window;
+  Window window;
 };
 
 TEST_F(JavaSim, SendProbeInstallDelete) {
@@ -119,51 +116,16 @@ TEST_F(JavaSim, FailedSendsEndWithTheirStatusAndReport) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
     Plug(c.config);
-    window.messages.clear();
+    window.seen.clear();
     EXPECT_EQ(Send(file), c.result);
-    int reports = 0, progress = 0;
-    for (const auto& m : window.messages) {
-      reports += m.msg == KIV_MSG_REPORT;
-      progress += m.msg == KIV_MSG_PROGRESS;
-    }
-    EXPECT_EQ(reports, c.report ? 1 : 0);
-    if (c.report) {
-      EXPECT_EQ(window.Count(KIV_MSG_REPORT, c.report), 1);
-    }
+    const auto reports = window.Reports();
+    EXPECT_EQ(reports.size(), c.report ? 1u : 0u);
+    EXPECT_TRUE(!c.report || std::get<0>(reports.at(0)) == c.report);
     if (c.result == -6) {
-      EXPECT_EQ(progress, 1);
+      EXPECT_EQ(window.Progress().size(), 1u);
       EXPECT_FALSE(fs::exists(phoneDir.path / "Java" / "app.jar"));
     }
   }
-}
-
-TEST_F(JavaSim, CancelDuringTheCopyGivesMinusNine) {
-  phonesim::Config config;
-  config.maxPacket = 2048;
-  Plug(config);
-  const fs::path file = pcDir.path / "big.jar";
-  WriteFile(file, RandomBytes(50000));
-  ProgressWindow progress;
-  progress.onProgress = [](std::size_t n) {
-    if (n == 3) Kiv_TransferCancle();
-  };
-  EXPECT_EQ(Kiv_Java_SendFile(u"app.jar", file.u16string().c_str(), u"Java", progress.wnd), -9);
-  EXPECT_EQ(Kiv_Java_InstallCommand(u"Java", u"app.jar"), 0);  // the cut file is no JAR
-}
-
-TEST(JavaScripted, ExistCheckNeedsVersionThree) {
-  PluggedPhone phone;
-  phone.phoneInfo[0] = 1;
-  Kiv_JavaInstaller_Initalize(nullptr);
-  // Handshake of a version 2 phone.
-  phone.Answer(Body().B(1).D(0xFFFFFFFF).B(2).D(4096).D(255).T(u"jar|2|0").D(255).D(1024).B(8).B(0));
-  ASSERT_EQ(Kiv_Java_Connect(1, nullptr, 0), 1);
-  const auto sentBefore = phone.sent.size();
-  uint32_t value = 0;
-  uint8_t result = 9;
-  EXPECT_EQ(Kiv_Java_IsFileExist(0, u"Java", u"a.jar", 1, &value, &result), 0);
-  EXPECT_EQ(phone.sent.size(), sentBefore);
-  EXPECT_EQ(result, 9);
 }
 
 }  // namespace

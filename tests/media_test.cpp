@@ -11,47 +11,24 @@
 #include <fstream>
 
 #include "filemanager/manager.hpp"
+#include "kivtest.hpp"
 #include "link/phone_link.hpp"
 #include "platform/text.hpp"
-#include "plugged_phone.hpp"
 #include "protocol/media_commands.hpp"
 #include "protocol/pfileman.hpp"
-#include "transfer_fixture.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace kivold;
-using Bytes = std::vector<uint8_t>;
+using namespace kivtest;
 
-std::string Slurp(const fs::path& p) {
-  auto bytes = ReadFile(p);
-  return {bytes.begin(), bytes.end()};
-}
-void Spit(const fs::path& p, std::string_view text) { std::ofstream(p, std::ios::binary) << text; }
-
-void PutUnits(Bytes& out, std::u16string_view text) {
-  for (char16_t c : text) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-  }
-}
-// A content answer: result, the echoed name ("x"), a count, the text and its NUL.
+// A content answer: result, the echoed name, a count, the text and (unless cut) its NUL.
 Bytes ContentAnswer(uint8_t result, std::u16string_view name, std::u16string_view text, bool nul = true) {
-  Bytes b{result, static_cast<uint8_t>(name.size() + 1), 0};
-  PutUnits(b, name);
-  b.insert(b.end(), {0, 0, 3, 0, 0, 0});
-  PutUnits(b, text);
-  if (nul) b.insert(b.end(), {0, 0});
-  return b;
+  Body b;
+  b.B(result).W(static_cast<uint16_t>(name.size() + 1)).T(name).D(3).U(text);
+  return nul ? b.W(0) : b;
 }
 Bytes NamesAnswer(uint32_t position, uint32_t total, std::u16string_view text) {
-  Bytes b{0x01};
-  PutU32(b, position);
-  PutU32(b, total);
-  PutUnits(b, text);
-  b.insert(b.end(), {0, 0});
-  return b;
+  return Body().B(0x01).D(position).D(total).T(text);
 }
 
 class MediaScripted : public ::testing::Test {
@@ -75,8 +52,8 @@ class MediaScripted : public ::testing::Test {
   PluggedPhone phone;
   kiv::CPFileMan man;
   kiv::CMediaCommands media{man};
-  ProgressWindow window;
-  TempFolder dir{"media"};
+  Window window;
+  TempDir dir{"media"};
 };
 
 TEST_F(MediaScripted, PiecesCarryTheWholeFileAtAwkwardPacketSizes) {
@@ -90,8 +67,8 @@ TEST_F(MediaScripted, PiecesCarryTheWholeFileAtAwkwardPacketSizes) {
       SCOPED_TRACE("packet " + std::to_string(packet) + " list " + std::to_string(list.size()));
       Reset();
       Queue(1000);
-      Spit(dir.path / "l.txt", list);
-      window.records.clear();
+      WriteFile(dir.path / "l.txt", list);
+      window.seen.clear();
       ASSERT_EQ(media.AddPlaylist(U16(dir.path / "l.txt"), u"Mix", packet, window.wnd), 1);
       std::u16string joined;
       for (std::size_t k = 0; k < phone.sent.size(); ++k) {
@@ -112,15 +89,15 @@ TEST_F(MediaScripted, PiecesCarryTheWholeFileAtAwkwardPacketSizes) {
         joined += text;
       }
       EXPECT_EQ(kiv::U16ToUtf8(joined), list);
-      ASSERT_EQ(window.records.size(), phone.sent.size());
-      EXPECT_EQ(window.records[0].text, u"Mix");
+      ASSERT_EQ(window.Progress().size(), phone.sent.size());
+      EXPECT_EQ(window.Progress()[0].text1, u"Mix");
     }
   }
 }
 
 TEST_F(MediaScripted, AddFailsCleanlyBeforeAnythingIsSentOrStopsOnCancel) {
-  Spit(dir.path / "l.txt", "a:b");
-  Spit(dir.path / "bad.txt", "a:\xFF\xFE");
+  WriteFile(dir.path / "l.txt", "a:b");
+  WriteFile(dir.path / "bad.txt", "a:\xFF\xFE");
   struct Case {
     const char* file;
     uint32_t packet;
@@ -131,9 +108,9 @@ TEST_F(MediaScripted, AddFailsCleanlyBeforeAnythingIsSentOrStopsOnCancel) {
     EXPECT_TRUE(phone.sent.empty());
   }
   // A cancel after the first piece tells the phone (abort, PC to phone) and stops.
-  Spit(dir.path / "long.txt", std::string(200, 'x'));
+  WriteFile(dir.path / "long.txt", std::string(200, 'x'));
   Queue(3);
-  window.onProgress = [&](std::size_t) { man.AbortFlag() = 1; };
+  window.onProgress = [&](const Message&, std::size_t) { man.AbortFlag() = 1; };
   EXPECT_EQ(media.AddPlaylist(U16(dir.path / "long.txt"), u"Mix", 64, window.wnd), 0);
   ASSERT_EQ(phone.sent.size(), 2u);
   EXPECT_EQ(phone.sent[1].code, 0x07);
@@ -145,7 +122,7 @@ TEST_F(MediaScripted, ContentPiecesBecomeTheLocalFileAndFailuresKeepWhatArrived)
   phone.Answer(ContentAnswer(0x02, u"Mix", u"Music/a.mp3:mmc1/Music/b.mp3"));
   phone.Answer(ContentAnswer(0x01, u"Mix", u"MMC1/c.mp3:mmc1\\d.mp3::"));
   ASSERT_EQ(media.GetPlayListContents(U16(out), u"Mix"), 1);
-  EXPECT_EQ(Slurp(out), "Music/a.mp3:Card/Music/b.mp3:MMC1/c.mp3:Card/d.mp3");
+  EXPECT_EQ(ReadText(out), "Music/a.mp3:Card/Music/b.mp3:MMC1/c.mp3:Card/d.mp3");
   ASSERT_EQ(phone.sent.size(), 2u);
   EXPECT_EQ(phone.sent[0].body, phone.sent[1].body);
   EXPECT_EQ(phone.timeout, 5000u);
@@ -173,7 +150,7 @@ TEST_F(MediaScripted, ContentPiecesBecomeTheLocalFileAndFailuresKeepWhatArrived)
     phone.Answer(first);
     for (const auto& a : c.answers) a.empty() ? phone.NoAnswer() : phone.Answer(a);
     EXPECT_EQ(media.GetPlayListContents(U16(out), u"Mix"), 0);
-    EXPECT_TRUE(Slurp(out).starts_with("a.mp3:"));
+    EXPECT_TRUE(ReadText(out).starts_with("a.mp3:"));
   }
   Reset();
   phone.Answer({}, 0x00, 0x72);
@@ -223,7 +200,7 @@ void MakeWav(const fs::path& path) {
     for (int i = 0; i < n; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
     return out;
   };
-  Spit(path, "RIFF" + le(36 + 8000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) +
+  WriteFile(path, "RIFF" + le(36 + 8000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) +
                  le(1, 2) + le(8, 2) + "data" + le(8000, 4) + std::string(8000, '\x80'));
 }
 void Tag(const fs::path& path, const char* artist, const char* title, const char* album, const char* genre) {
@@ -254,7 +231,7 @@ class MediaSim : public ::testing::Test {
     unsetenv("KIVMOD_SIM_CONFIG");
   }
   void Connect(const std::string& attributes = "", const std::string& inner = "") {
-    Spit(pc.path / "phone.xml", "<phone " + attributes + ">" + inner + "</phone>");
+    WriteFile(pc.path / "phone.xml", "<phone " + attributes + ">" + inner + "</phone>");
     setenv("KIVMOD_SIM_CONFIG", (pc.path / "phone.xml").c_str(), 1);
     ASSERT_EQ(Kiv_Connect(1, 0, window.wnd, 1), 1);
   }
@@ -267,10 +244,8 @@ class MediaSim : public ::testing::Test {
     return out;
   }
 
-  TempFolder root{"media-phone"};
-  TempFolder pc{"media-pc"};
-  TempFolder work{"media-work"};
-  RecordingWindow window;
+  TempDir root{"media-phone"}, pc{"media-pc"}, work{"media-work"};
+  Window window;
 };
 
 TEST_F(MediaSim, PlaylistsRoundTripByteIdentical) {
@@ -280,15 +255,15 @@ TEST_F(MediaSim, PlaylistsRoundTripByteIdentical) {
     SCOPED_TRACE(packet);
     Connect(std::string("maxPacket=\"") + packet + "\"", "<card name=\"Memory Card\"/>");
     const fs::path in = pc.path / "in.txt", out = pc.path / "out.txt";
-    Spit(in, songs);
+    WriteFile(in, songs);
     ASSERT_EQ(Kiv_AddPlaylist(U16(in).c_str(), u"Road", nullptr), 1);
     EXPECT_EQ(Kiv_AddPlaylist(U16(in).c_str(), u"Road", nullptr), 0);  // exists
     ASSERT_EQ(Kiv_GetPlayListContents(U16(out).c_str(), u"Road", nullptr), 1);
-    EXPECT_EQ(Slurp(out), songs);
-    const std::string m3u = Slurp(root.path / "Playlists" / "Road.m3u8");
+    EXPECT_EQ(ReadText(out), songs);
+    const std::string m3u = ReadText(root.path / "Playlists" / "Road.m3u8");
     EXPECT_TRUE(m3u.starts_with("#EXTM3U\n../Memory Card/Music/s\xC3\xA9" "0.mp3\n../Music/s\xC3\xA9" "1.mp3\n"));
 
-    Spit(in, "Music/one.mp3");
+    WriteFile(in, "Music/one.mp3");
     ASSERT_EQ(Kiv_EditPlaylist(U16(in).c_str(), u"Road", nullptr), 1);
     ASSERT_EQ(Kiv_RenamePlaylist(u"Road", u"Trip"), 1);
     EXPECT_EQ(Names(), std::vector<std::u16string>{u"Trip"});
@@ -297,7 +272,7 @@ TEST_F(MediaSim, PlaylistsRoundTripByteIdentical) {
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 1);
     ASSERT_EQ(Kiv_GetPlayListContents(U16(out).c_str(), u"Trip", nullptr), 1);
-    EXPECT_EQ(Slurp(out), "Music/one.mp3");
+    EXPECT_EQ(ReadText(out), "Music/one.mp3");
     ASSERT_EQ(Kiv_DeletePlaylist(u"Trip"), 1);
     EXPECT_EQ(Kiv_DeletePlaylist(u"Trip"), 0);
     EXPECT_TRUE(Names().empty());
@@ -305,29 +280,16 @@ TEST_F(MediaSim, PlaylistsRoundTripByteIdentical) {
   }
 }
 
-TEST_F(MediaSim, ManyPlaylistNamesArriveInPages) {
-  fs::create_directories(root.path / "Playlists");
-  std::vector<std::u16string> expected;
-  for (int i = 0; i < 40; ++i) {
-    std::string name = "list " + std::to_string(100 + i);
-    Spit(root.path / "Playlists" / (name + ".m3u8"), "#EXTM3U\n../Music/a.mp3\n");
-    expected.push_back(kiv::Utf8ToU16(name));
-  }
-  Spit(root.path / "Playlists" / "notes.txt", "not a playlist");
-  Connect("maxPacket=\"64\"");
-  EXPECT_EQ(Names(), expected);
-}
-
 TEST_F(MediaSim, HostileNamesAndSongsAndALostLinkLeaveNothingBehind) {
   Connect("maxPacket=\"128\"");
   const fs::path in = pc.path / "in.txt";
-  Spit(in, "Music/a.mp3");
+  WriteFile(in, "Music/a.mp3");
   for (const char16_t* name : {u"../evil", u"a/b", u"a\\b", u"x\x01y", u"..", u""}) {
     EXPECT_EQ(Kiv_AddPlaylist(U16(in).c_str(), name, nullptr), 0);
     EXPECT_EQ(Kiv_GetPlayListContents(U16(pc.path / "o.txt").c_str(), name, nullptr), 0);
   }
   for (const char* songs : {"../../etc/passwd", "Music/../../x", "/abs.mp3", "a\x01.mp3"}) {
-    Spit(in, songs);
+    WriteFile(in, songs);
     EXPECT_EQ(Kiv_AddPlaylist(U16(in).c_str(), u"Bad", nullptr), 0) << songs;
   }
   EXPECT_FALSE(fs::exists(root.path / "evil.m3u8"));
@@ -338,7 +300,7 @@ TEST_F(MediaSim, HostileNamesAndSongsAndALostLinkLeaveNothingBehind) {
   Connect("maxPacket=\"96\" dropAfter=\"6\"");
   std::string long_list;
   for (int i = 0; i < 50; ++i) long_list += "Music/" + std::to_string(i) + ".mp3:";
-  Spit(in, long_list);
+  WriteFile(in, long_list);
   EXPECT_EQ(Kiv_AddPlaylist(U16(in).c_str(), u"Long", nullptr), 0);
   EXPECT_FALSE(fs::exists(root.path / "Playlists" / "Long.m3u8"));
   EXPECT_EQ(Kiv_RenamePlaylist(u"Long", u"x"), 0);
@@ -352,7 +314,7 @@ TEST_F(MediaSim, SoundListCarriesTheTagsTagLibWrote) {
   MakeWav(root.path / "Elsewhere.wav");  // at the root: no folder record
   fs::create_directories(root.path / "Hidden" / "Deep");
   MakeWav(root.path / "Hidden" / "Deep" / "x.wav");  // folder not known to the tree
-  Spit(root.path / "Music" / "notes.txt", "not audio");
+  WriteFile(root.path / "Music" / "notes.txt", "not audio");
   Connect("maxPacket=\"200\"");
   ASSERT_EQ(Kiv_AddFolderInfo(u"Sounds\\Tones"), 1);
   ASSERT_EQ(Kiv_GetAllSoundFiles(window.wnd), 1);
@@ -398,7 +360,7 @@ TEST_F(MediaSim, BadSoundListsFailClearly) {
 
 // Hostile or damaged documents from a scripted phone: never a crash, entities never expanded.
 TEST(MediaSoundXml, HostileDocumentsAndSplitCharacters) {
-  TempFolder work{"media-xml"};
+  TempDir work{"media-xml"};
   setenv("KIVMOD_WORKDIR", work.path.c_str(), 1);
   Kiv_InitalizeU(nullptr);
   PluggedPhone phone;
@@ -430,9 +392,7 @@ TEST(MediaSoundXml, HostileDocumentsAndSplitCharacters) {
     SCOPED_TRACE(c.what);
     phone.Answer({0x01});
     for (std::size_t at = 0; at < c.document.size(); at += c.piece) {
-      Bytes b{static_cast<uint8_t>(at + c.piece < c.document.size() ? 0x02 : 0x01)};
-      PutUnits(b, std::u16string_view(c.document).substr(at, c.piece));
-      phone.Answer(b);
+      phone.Answer(Body().B(at + c.piece < c.document.size() ? 0x02 : 0x01).U(std::u16string_view(c.document).substr(at, c.piece)));
     }
     EXPECT_EQ(Kiv_GetAllSoundFiles(nullptr), c.result);
     KivString* performer = Kiv_String_New();

@@ -41,43 +41,6 @@ class SessionTest : public ::testing::Test {
   Window window;
 };
 
-TEST_F(SessionTest, CableConnectSetsUpTheLinkThenAsksHandshakeAndRoots) {
-  ASSERT_EQ(Connect(Handshake(false)), 1);
-  EXPECT_THAT(std::vector<std::string>(phone.calls.begin(), phone.calls.begin() + 5),
-              ElementsAre("SetTransMethod(1)", "SetComPort(3)", "SetBaudrate(115200)", "SetHWnd(wnd)", "Connect(qorvend)"));
-  EXPECT_EQ(phone.Codes(), (std::vector<uint8_t>{0x01, 0x02}));
-  EXPECT_EQ(phone.sent[0].cls, 0x20);
-  EXPECT_TRUE(phone.sent[0].body.empty());
-  EXPECT_NE(phone.sent[0].seq, phone.sent[1].seq);
-  EXPECT_EQ(manager().m_bConnected, 1);
-  EXPECT_TRUE(window.seen.empty());
-
-  // Connected already: no setup the second time.
-  phone.calls.clear();
-  ASSERT_EQ(Connect(Handshake(false)), 1);
-  EXPECT_FALSE(phone.Called("SetComPort(3)"));
-  EXPECT_FALSE(phone.Called("Connect(qorvend)"));
-
-  EXPECT_EQ(Kiv_Disconnect(), 1);
-  EXPECT_TRUE(phone.Called("Disconnect"));
-  EXPECT_TRUE(manager().m_FolderInfos.empty());
-  EXPECT_EQ(manager().m_bConnected, 0);
-}
-
-// A locked phone gets one lock message; any other failure of the link one report without text.
-TEST_F(SessionTest, LinkConnectFailuresTellTheHostOnce) {
-  for (int result : {-2, 0, -1, 5}) {
-    window.seen.clear();
-    phone.connectResult = result;
-    EXPECT_EQ(Kiv_Connect(1, 0, window.wnd, 1), 0);
-    ASSERT_EQ(window.seen.size(), 1u) << result;
-    EXPECT_EQ(window.seen[0].msg, result == -2 ? KIV_MSG_LOCKED : KIV_MSG_REPORT) << result;
-    EXPECT_EQ(window.seen[0].code, result == -2 ? 0u : 0xCFu) << result;
-    EXPECT_EQ(window.seen[0].style, result == -2 ? 0u : 0x80u) << result;
-    EXPECT_EQ(manager().m_bConnected, 0);
-  }
-}
-
 // A rejected, refused or cut answer closes the link quietly, however short it is cut.
 TEST_F(SessionTest, BadHandshakeOrRootAnswersCloseWithoutReport) {
   std::vector<std::pair<Bytes, Bytes>> cases = {{Body().B(0x00), {}}};
@@ -131,21 +94,6 @@ TEST_F(SessionTest, SecondFormHandshakeFillsMemoriesTypesAndCard) {
   EXPECT_TRUE(folders[1].m_arrTypes.empty());
   // Versioned phone: fixed, subfolders (depth 1 is below 6), copy and write.
   EXPECT_EQ(folders[0].m_dwAttr, 0x4u | 0x8u | 0x3u);
-}
-
-TEST_F(SessionTest, FirstFormHandshakeHasNoVersionNoDepthNoCard) {
-  ASSERT_EQ(Connect(FirstFormHandshake(), u"Music|1/Pictures|2"), 1);
-  auto& m = manager();
-  EXPECT_EQ(Kiv_GetFileManVersion(), 0);
-  EXPECT_EQ(m.m_nMaxPacketSize, 2048u);
-  EXPECT_EQ(m.m_InternalMemory.maxFileName, 50u);
-  EXPECT_EQ(m.m_InternalMemory.maxFolderName, 0u);
-  EXPECT_EQ(m.m_InternalMemory.maxDepth, 1u);
-  EXPECT_TRUE(m.m_strExtraMemory.empty());
-  // The folder's mode decides copy and write bits, and there are no subfolders.
-  ASSERT_EQ(m.m_FolderInfos.size(), 2u);
-  EXPECT_EQ(m.m_FolderInfos[0].m_dwAttr, 0x4u | 0x1u);
-  EXPECT_EQ(m.m_FolderInfos[1].m_dwAttr, 0x4u | 0x2u);
 }
 
 // However long a name the phone sends, the host's buffer of 4096 units holds it.
@@ -227,15 +175,6 @@ TEST_F(SessionTest, ModelNameIsUpperCaseUnterminatedAndBounded) {
   std::fill(std::begin(buffer), std::end(buffer), 0);
   Kiv_GetModelName(buffer);
   EXPECT_EQ(std::u16string(buffer).size(), 167u);
-}
-
-TEST_F(SessionTest, CancelSetsBothFlagsUntilTheNextInitialise) {
-  Kiv_TransferCancle();
-  EXPECT_EQ(manager().m_bCancel.load(), 1);
-  EXPECT_EQ(protocol().bAbortLoading.load(), 1);
-  Kiv_InitalizeU(window.wnd);
-  EXPECT_EQ(manager().m_bCancel.load(), 0);
-  EXPECT_EQ(protocol().bAbortLoading.load(), 0);
 }
 
 // The transaction routine, driven directly: every way it ends puts the link's wait back.

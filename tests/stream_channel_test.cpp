@@ -1,9 +1,7 @@
 // The framed byte-stream channel against a phone played by the test over a pseudo-terminal
 // or a loopback TCP socket, and the choice of device, address and channel.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -272,41 +270,6 @@ TEST(StreamChannel, TimeOutHangUpAndGoodbye) {
   EXPECT_EQ(other.channel->Read(answer, 20000), 0);
   EXPECT_LT(Clock::now() - start, 5s);
   EXPECT_FALSE(other.channel->IsOpen());
-}
-
-TEST(StreamChannel, TcpLoopbackRoundTripAndPeerClose) {
-  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  ASSERT_TRUE(listener.Valid());
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener.Get(), 1), 0);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  std::string target = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-
-  std::string error;
-  auto channel = kiv::MakeStreamChannel(target, {}, error);
-  ASSERT_TRUE(channel) << error;
-  pollfd p{listener.Get(), POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 2000), 1);
-  TestPhone phone(UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)), Phone());
-
-  ASSERT_EQ(channel->Open("qorvend"), kiv::CM_RET_SUCCESS);
-  Bytes body(32768, 0x5A);
-  ASSERT_TRUE(channel->Send(Request(77, body)));
-  kiv::CGenPacket answer;
-  ASSERT_EQ(channel->Read(answer, 5000), kiv::CM_RET_SUCCESS);
-  EXPECT_EQ(answer.GetSeq(), 77);
-  EXPECT_EQ(Bytes(answer.Body().begin(), answer.Body().end()), body);
-
-  phone.HangUp();
-  ASSERT_TRUE(channel->Send(Request(78, {1})) || !channel->IsOpen());
-  EXPECT_EQ(channel->Read(answer, 20000), 0);
-  EXPECT_FALSE(channel->IsOpen());
-  // Writing to the closed socket fails without a signal.
-  EXPECT_FALSE(channel->Send(Request(79, {1})));
 }
 
 TEST(StreamChannelTarget, BadTargetsFailWithAReason) {

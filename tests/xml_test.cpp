@@ -398,25 +398,6 @@ TEST_F(XmlFileListTest, LoadAndParseResults) {
   EXPECT_EQ(items.size(), 2u);
 }
 
-TEST_F(XmlFileListTest, VisitingGivesTheParsedItemsInOrder) {
-  const std::string body =
-      "<l><folder name=\"d1\" attr=\"NOSUB\" created=\"0\"/><file name=\"f1\" path=\"p\" created=\"19700101T000002\" "
-      "size=\"3\"/><x/><folder name=\"d2\" attr=\"HIDDEN\"/><file name=\"f2\" size=\"4\" drm=\"FL\"/></l>";
-  CXmlFileList parsed, visited;
-  XmlFileItems items;
-  ASSERT_EQ(parsed.Load(dir.WriteList(body)), 1);
-  ASSERT_EQ(parsed.ParseFolderList(items), 1);
-  std::vector<std::string> seen;
-  ASSERT_EQ(visited.Load(dir.WriteList(body)), 1);
-  EXPECT_EQ(visited.ElementCount(), 4u);
-  EXPECT_EQ(visited.VisitFolderList([&](XML_FILE_ITEM& item) { seen.push_back(Summary(item)); }), 1);
-  std::vector<std::string> expected;
-  for (const auto& item : items) expected.push_back(Summary(item));
-  EXPECT_EQ(seen, expected);
-  EXPECT_EQ(seen.size(), 4u);
-  EXPECT_EQ(visited.VisitFolderList([&](XML_FILE_ITEM&) { ADD_FAILURE() << "records were freed"; }), 0);
-}
-
 TEST_F(XmlFileListTest, SoundListPairsFilesWithTheirTags) {
   EXPECT_EQ(
       Parse("<soundlist>\n"
@@ -464,16 +445,6 @@ TEST(XmlCreatedTest, DaylightSavingDecidesTheOffset) {
   ScopedTz tz("Europe/Berlin");
   EXPECT_EQ(CXmlFileList::ParseCreated(u"20090729T143015"), 1248870615u);  // CEST, UTC+2
   EXPECT_EQ(CXmlFileList::ParseCreated(u"20090115T120000"), 1232017200u);  // CET, UTC+1
-  // Around the changes (the skipped hour of March, the repeated hour of October) the result
-  // is mktime's own choice for an unknown daylight flag.
-  for (const char* text : {"20090329T015959", "20090329T030000", "20090329T033000", "20091025T015959",
-                           "20091025T023000", "20091025T030000", "20091024T235959", "20090330T000000"}) {
-    std::tm tm{};
-    ASSERT_NE(strptime(text, "%Y%m%dT%H%M%S", &tm), nullptr);
-    tm.tm_isdst = -1;
-    EXPECT_EQ(CXmlFileList::ParseCreated(Utf8ToU16(text)), static_cast<uint32_t>(std::mktime(&tm))) << text;
-  }
-
   // A zone changed after the last tzset() still applies, to single values and to lists.
   TempFolder dir;
   CXmlFileList list;

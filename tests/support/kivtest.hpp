@@ -103,11 +103,12 @@ class Body {
   Body& B(uint8_t v) { return bytes.push_back(v), *this; }
   Body& W(uint16_t v) { return B(static_cast<uint8_t>(v)).B(static_cast<uint8_t>(v >> 8)); }
   Body& D(uint32_t v) { return W(static_cast<uint16_t>(v)).W(static_cast<uint16_t>(v >> 16)); }
-  // UTF-16 units and a NUL unit.
-  Body& T(std::u16string_view text) {
+  // UTF-16 units, and with T a NUL unit after them.
+  Body& U(std::u16string_view text) {
     for (char16_t c : text) W(c);
-    return W(0);
+    return *this;
   }
+  Body& T(std::u16string_view text) { return U(text).W(0); }
   // A "p"/"s" field: a length byte counting the NUL, the units, the NUL.
   Body& S(std::u16string_view text) { return B(static_cast<uint8_t>(text.size() + 1)).T(text); }
   Body& Raw(const Bytes& more) { return bytes.insert(bytes.end(), more.begin(), more.end()), *this; }
@@ -247,10 +248,12 @@ struct Message {
   int32_t itemCount = 0;
   uint32_t bytesDone = 0, totalBytes = 0;
   int32_t question = 0, continuing = 0;
+  intptr_t value = 0;  // lParam
 };
 
 // A host window that records every message. Questions are answered from `answers` (by
-// question code, in turn; 0 when none is left); onProgress runs after each plain progress.
+// question code, in turn; 0 when none is left); onProgress runs after each plain progress,
+// onMessage after every message.
 class Window {
  public:
   Window() : wnd(Kiv_CreateWindow(&Proc, this)) {}
@@ -286,6 +289,7 @@ class Window {
   std::vector<Message> seen;
   std::map<int32_t, std::deque<intptr_t>> answers;
   std::function<void(const Message&, std::size_t count)> onProgress;
+  std::function<void(const Message&)> onMessage;
 
  private:
   static intptr_t Proc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -293,6 +297,7 @@ class Window {
     Message m;
     m.msg = msg;
     m.code = wParam;
+    m.value = lParam;
     if (msg == KIV_MSG_REPORT && lParam) {
       auto* r = reinterpret_cast<const KivReport*>(lParam);
       m.style = r->style;
@@ -304,6 +309,7 @@ class Window {
            p->continuing};
     }
     self->seen.push_back(m);
+    if (self->onMessage) self->onMessage(m);
     if (m.question) {
       auto& queue = self->answers[m.question];
       if (queue.empty()) return 0;
@@ -319,7 +325,8 @@ class Window {
 // An owned host string list.
 class HostList {
  public:
-  HostList(std::initializer_list<std::u16string> texts) : list_(Kiv_StringList_New()) {
+  HostList(std::initializer_list<std::u16string> texts) : HostList(std::vector<std::u16string>(texts)) {}
+  explicit HostList(const std::vector<std::u16string>& texts) : list_(Kiv_StringList_New()) {
     for (const auto& t : texts) Kiv_StringList_Add(list_, t.c_str());
   }
   ~HostList() { Kiv_StringList_Free(list_); }
