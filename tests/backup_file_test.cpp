@@ -172,20 +172,21 @@ TEST_F(BackupFile, RecordsAndTheirLimits) {
 
 TEST_F(BackupFile, OpenFailures) {
   fs::create_directories(dir.path / "sub");
-  // Named pipes with nobody at the other end: refused at once, never waited on.
-  ASSERT_EQ(::mkfifo((dir.path / "pipe.bak").c_str(), 0600), 0);
-  const std::u16string d = Utf8ToU16(dir.path.string());
-  const std::tuple<std::u16string, int32_t, uint32_t> cases[] = {
+  const std::u16string d = dir.path.u16string();
+  std::vector<std::tuple<std::u16string, int32_t, uint32_t>> cases = {
       {u"", kBackupModeWrite, kBackupErrInvalidFilePath},
       {d + u"\\sub\\", kBackupModeWrite, kBackupErrInvalidFilePath},
       {d + u"/sub/", kBackupModeRead, kBackupErrInvalidFilePath},
       {d + u"\\missing.bak", kBackupModeRead, ENOENT},
       {d + u"\\nofolder\\x.bak", kBackupModeWrite, ENOENT},
       {d + u"\\sub", kBackupModeRead, EISDIR},
-      {d + u"\\pipe.bak", kBackupModeRead, EINVAL},
-      {d + u"\\pipe.bak", kBackupModeWrite, ENXIO},
       {d + u"\\x.bak", 3, EINVAL},
   };
+#ifndef _WIN32
+  // Named pipes with nobody at the other end: refused at once, never waited on.
+  ASSERT_EQ(::mkfifo((dir.path / "pipe.bak").c_str(), 0600), 0);
+  cases.insert(cases.end(), {{d + u"\\pipe.bak", kBackupModeRead, EINVAL}, {d + u"\\pipe.bak", kBackupModeWrite, ENXIO}});
+#endif
   for (const auto& [where, mode, error] : cases) {
     EXPECT_EQ(BACKUP_OpenBakupDataFile(where, mode), kBackupInvalidHandle) << U16ToUtf8(where);
     EXPECT_EQ(BackupGetLastError(), error) << U16ToUtf8(where);

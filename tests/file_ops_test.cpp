@@ -347,9 +347,9 @@ TEST_F(FileOps, SendChecksRefuseBeforeAnyTransfer) {
   }
   HostList missing({u"Music\\missing.mp3"}), empty({});
   Reset();
-  EXPECT_EQ(Kiv_SendToPhone(missing.get(), u"Pictures", 1, 0, window.wnd), -8);
+  EXPECT_EQ(Kiv_SendToPhone(missing.get(), K(u"Pictures"), 1, 0, window.wnd), -8);
   EXPECT_TRUE(phone.sent.empty());
-  EXPECT_EQ(Kiv_SendToPhone(empty.get(), u"Pictures", 0, 0, window.wnd), 0);
+  EXPECT_EQ(Kiv_SendToPhone(empty.get(), K(u"Pictures"), 0, 0, window.wnd), 0);
 }
 
 class GetFiles : public FileOps {

@@ -76,12 +76,12 @@ TEST_F(SessionTest, SecondFormHandshakeFillsMemoriesTypesAndCard) {
   KivChar name[32];
   std::fill(std::begin(name), std::end(name), u'#');
   Kiv_GetExtraMemoryName(name);
-  EXPECT_EQ(std::u16string(name), u"Memory Card");
+  EXPECT_EQ(kiv::FromHost(name), u"Memory Card");
 
   const KivTypeArray* types = Kiv_GetSupportFileExt();
   std::vector<std::tuple<std::u16string, uint32_t, uint32_t>> got;
   for (int i = 0; i < types->count; ++i)
-    got.emplace_back(types->entries[i].name, types->entries[i].maxSize, types->entries[i].rules);
+    got.emplace_back(kiv::FromHost(types->entries[i].name), types->entries[i].maxSize, types->entries[i].rules);
   EXPECT_THAT(got, ElementsAre(std::make_tuple(u"mp3", 0x7FFFFFFFu, 3u), std::make_tuple(u"jpg", 500u, 1u),
                                std::make_tuple(u"jar", 100u, 2u), std::make_tuple(u"txt", 0x7FFFFFFFu, 3u)));
 
@@ -101,7 +101,7 @@ TEST_F(SessionTest, ALongCardNameIsCutToTheHostBuffer) {
   ASSERT_EQ(Connect(Handshake(true, std::u16string(5000, u'n'))), 1);
   std::vector<KivChar> buffer(4096 + 8, u'#');
   Kiv_GetExtraMemoryName(buffer.data());
-  EXPECT_EQ(std::u16string(buffer.data()), std::u16string(4095, u'n'));
+  EXPECT_EQ(kiv::FromHost(buffer.data()), std::u16string(4095, u'n'));
   EXPECT_EQ(buffer[4096], u'#');
 }
 
@@ -163,18 +163,18 @@ TEST_F(SessionTest, ModelNameIsUpperCaseUnterminatedAndBounded) {
   KivChar buffer[200];
   std::copy(earlier.begin(), earlier.end() + 1, buffer);
   Kiv_GetModelName(buffer);
-  EXPECT_EQ(std::u16string(buffer), u"KV-100Bhijk");
+  EXPECT_EQ(kiv::FromHost(buffer), u"KV-100Bhijk");
 
   phone.phoneInfoResult = 0;  // no record: the buffer is left alone
   std::copy(earlier.begin(), earlier.end() + 1, buffer);
   Kiv_GetModelName(buffer);
-  EXPECT_EQ(std::u16string(buffer), earlier);
+  EXPECT_EQ(kiv::FromHost(buffer), earlier);
 
   phone.phoneInfoResult = 1;  // a record without a terminator stays inside it
   std::memset(phone.phoneInfo, 'a', sizeof phone.phoneInfo);
   std::fill(std::begin(buffer), std::end(buffer), 0);
   Kiv_GetModelName(buffer);
-  EXPECT_EQ(std::u16string(buffer).size(), 167u);
+  EXPECT_EQ(kiv::FromHost(buffer).size(), 167u);
 }
 
 // The transaction routine, driven directly: every way it ends puts the link's wait back.

@@ -47,7 +47,7 @@ class Tree : public ::testing::Test {
   }
 
   TempDir work{"tree"};
-  ScopedEnv workdir{"KIVMOD_WORKDIR", work.path.c_str()};
+  ScopedEnv workdir{"KIVMOD_WORKDIR", work.path.string().c_str()};
   PluggedPhone phone;
   Window window;
 };
@@ -107,7 +107,9 @@ Bytes Stamp(int year, int month, int day, int h = 12, int min = 0, int s = 0) {
   return Body().W(static_cast<uint16_t>(year)).B(uint8_t(month)).B(uint8_t(day)).B(uint8_t(h)).B(uint8_t(min)).B(uint8_t(s)).B(0x7F);
 }
 uint32_t Local(int year, int month, int day, int h = 12, int min = 0, int s = 0) {
-  std::tm tm{s, min, h, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
+  std::tm tm{};
+  tm.tm_sec = s, tm.tm_min = min, tm.tm_hour = h, tm.tm_mday = day, tm.tm_mon = month - 1, tm.tm_year = year - 1900;
+  tm.tm_isdst = -1;
   return static_cast<uint32_t>(std::mktime(&tm));
 }
 
@@ -309,7 +311,7 @@ TEST_F(Tree, RecursiveOpenReadsTheSubtreeOnce) {
   phone.Answer(Listing(u""));                                              // Music\Rock\Deep, depth first
   phone.Answer(Listing(File(u"c.mp3", 5)));                                // Music\Box
   phone.Answer(Listing(u""));                                              // Music\Fixed
-  ASSERT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 1);
+  ASSERT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 1);
   std::vector<std::u16string> asked;
   for (const auto& p : phone.sent) asked.push_back(Asked(p));
   EXPECT_THAT(asked, ElementsAre(u"Music", u"Music/Rock", u"Music/Rock/Deep", u"Music/Box", u"Music/Fixed"));
@@ -335,9 +337,9 @@ TEST_F(Tree, RecursiveOpenReadsTheSubtreeOnce) {
   // folder, or one the tree does not know, is not asked for.
   phone.Clear();
   phone.Answer(Listing(File(u"A.MP3", 10) + Folder(u"rock")));
-  ASSERT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 1);
-  EXPECT_EQ(Kiv_OpenFolder(u"Music\\Secret", window.wnd), 1);
-  EXPECT_EQ(Kiv_OpenFolder(u"Nowhere", window.wnd), 1);
+  ASSERT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 1);
+  EXPECT_EQ(Kiv_OpenFolder(K(u"Music\\Secret"), window.wnd), 1);
+  EXPECT_EQ(Kiv_OpenFolder(K(u"Nowhere"), window.wnd), 1);
   EXPECT_EQ(phone.sent.size(), 1u);
   EXPECT_EQ(m().m_FolderInfos.size(), 5u);
   EXPECT_EQ(m().m_FileInfos.size(), 3u);
@@ -349,7 +351,7 @@ TEST_F(Tree, RecursiveOpenStopsAtItsDepthBound) {
   m().m_bConnected = 1;
   phone.Answer(Listing(Folder(u"d") + Folder(u"") + Folder(u"a\\b")));
   for (int i = 0; i < 300; ++i) phone.Answer(Listing(Folder(u"d")));
-  ASSERT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 1);
+  ASSERT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 1);
   EXPECT_EQ(phone.sent.size(), 256u);  // Music and the 255 folders below it, down to depth 256
   EXPECT_EQ(m().m_FolderInfos.size(), 257u);
   EXPECT_EQ(m().FindFolder(u"Music\\"), nullptr);
@@ -374,19 +376,19 @@ TEST_F(Tree, OpenFailuresAndTheirReports) {
     window.seen.clear();
     pfm().ResetFlags();
     c.script();
-    EXPECT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 0);
+    EXPECT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 0);
     EXPECT_EQ(window.Reports(), std::vector<Report>(c.reports, {kiv::kReportListFailed, 1, u"Music"}));
     EXPECT_EQ(m().FindFolder(u"Music")->m_bListed, 0);
   }
   // A failure deep in the walk fails the whole open; what was read stays.
   phone.Answer(Listing(File(u"a.mp3", 1) + Folder(u"Rock")));
   phone.NoAnswer();
-  EXPECT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 0);
+  EXPECT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 0);
   EXPECT_THAT(FolderPaths(), ElementsAre(u"Music", u"Music\\Rock"));
   EXPECT_EQ(m().m_FileInfos.size(), 1u);
   EXPECT_EQ(m().FindFolder(u"Music")->m_bSubOpened, 0);
   phone.linkUp = false;
-  EXPECT_EQ(Kiv_OpenFolder(u"Music", window.wnd), 0);
+  EXPECT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 0);
 }
 
 Bytes DayDetails(uint32_t size, uint8_t day, uint16_t word) {
@@ -435,41 +437,41 @@ TEST_F(Tree, FreeSizeInvalidatesTheOthersAndReportsFailures) {
   m().m_FolderInfos.push_back(kiv::PhoneFolderInfo(nullptr, 0x000B, u"Photos", 3));
   m().m_FolderInfos[1].m_nFreeSize = 555;
   phone.Answer(Body().B(0x01).W(0).T(u"5000000000"));
-  EXPECT_EQ(Kiv_UpdateFreeSize(u"Music", window.wnd), 5000000000);
+  EXPECT_EQ(Kiv_UpdateFreeSize(K(u"Music"), window.wnd), 5000000000);
   EXPECT_EQ(m().FindFolder(u"Photos")->m_nFreeSize, -1);
   EXPECT_EQ(m().FindFolder(u"Music")->m_nFreeSize, 5000000000);
   phone.Answer(Body().B(0x01).W(0).T(u"8000000000"));
-  EXPECT_EQ(Kiv_GetTotalSpace(u"Music", window.wnd), 8000000000);
+  EXPECT_EQ(Kiv_GetTotalSpace(K(u"Music"), window.wnd), 8000000000);
   EXPECT_TRUE(window.seen.empty());
 
   // Unknown or root paths ask nothing.
   phone.Clear();
-  EXPECT_EQ(Kiv_UpdateFreeSize(u"\\", window.wnd), 0);
-  EXPECT_EQ(Kiv_GetTotalSpace(u"Elsewhere", window.wnd), 0);
+  EXPECT_EQ(Kiv_UpdateFreeSize(K(u"\\"), window.wnd), 0);
+  EXPECT_EQ(Kiv_GetTotalSpace(K(u"Elsewhere"), window.wnd), 0);
   EXPECT_TRUE(phone.sent.empty());
   phone.Answer({0x30});
-  EXPECT_EQ(Kiv_UpdateFreeSize(u"Music", window.wnd), 0);
+  EXPECT_EQ(Kiv_UpdateFreeSize(K(u"Music"), window.wnd), 0);
   phone.Answer({0x00}, 0x00, 0x72);
-  EXPECT_EQ(Kiv_GetTotalSpace(u"Music", window.wnd), 0);
+  EXPECT_EQ(Kiv_GetTotalSpace(K(u"Music"), window.wnd), 0);
   EXPECT_EQ(window.Reports(), (std::vector<Report>{{kiv::kReportSpaceFailed, 0x80, u""}}));
 }
 
 // Records the host adds and the copies it reads back.
 TEST_F(Tree, HostAddedRecordsAndTheirCopies) {
   m().m_FolderInfos.emplace_back(nullptr, 0x3, u"Memory Card", 8);
-  EXPECT_EQ(Kiv_AddFileInfos(u"Music", u"one.mp3", 1, 99, 1, 2, 3, 0x40), 0);
-  EXPECT_EQ(Kiv_AddFileInfos(u"music", u"case.mp3", 2, 0, 0, 0, 0, 0), 1);
-  EXPECT_EQ(Kiv_AddFileInfos(u"Music", u"one.mp3", 3, 0, 0, 0, 0, 0), 2);  // no deduplication
+  EXPECT_EQ(Kiv_AddFileInfos(K(u"Music"), K(u"one.mp3"), 1, 99, 1, 2, 3, 0x40), 0);
+  EXPECT_EQ(Kiv_AddFileInfos(K(u"music"), K(u"case.mp3"), 2, 0, 0, 0, 0, 0), 1);
+  EXPECT_EQ(Kiv_AddFileInfos(K(u"Music"), K(u"one.mp3"), 3, 0, 0, 0, 0, 0), 2);  // no deduplication
   const auto& f = m().m_FileInfos[0];
   EXPECT_EQ(std::tie(f.m_nLocalSize, f.m_dwTime1, f.m_dwTime3, f.m_dwAttr), std::make_tuple(0, 1u, 3u, 0x40u));
 
   // A folder needs a session and a known parent; it keeps the parent's spelling, takes its
   // types, and counts as listed.
-  EXPECT_EQ(Kiv_AddFolderInfo(u"Music\\Rock"), 0);
+  EXPECT_EQ(Kiv_AddFolderInfo(K(u"Music\\Rock")), 0);
   m().m_bConnected = 1;
-  EXPECT_EQ(Kiv_AddFolderInfo(u"Unknown\\Rock"), 0);
+  EXPECT_EQ(Kiv_AddFolderInfo(K(u"Unknown\\Rock")), 0);
   EXPECT_EQ(Kiv_GetFileAndFolderInfo(), 2);
-  EXPECT_EQ(Kiv_AddFolderInfo(u"music\\Rock"), 1);
+  EXPECT_EQ(Kiv_AddFolderInfo(K(u"music\\Rock")), 1);
   ASSERT_EQ(Kiv_GetFileAndFolderInfo(), 3);
   const auto& added = m().m_FolderInfos[2];
   EXPECT_EQ(added.m_sFolderName, u"Music\\Rock");
@@ -480,21 +482,21 @@ TEST_F(Tree, HostAddedRecordsAndTheirCopies) {
   // Copies: exact folder matches in order, appended on each call.
   KivFileInfoList* files = Kiv_FileInfoList_New();
   KivFolderInfoList* folders = Kiv_FolderInfoList_New();
-  EXPECT_EQ(Kiv_GetList(u"Music", files, folders), 1);
-  EXPECT_EQ(Kiv_GetList(u"Music", files, folders), 1);
+  EXPECT_EQ(Kiv_GetList(K(u"Music"), files, folders), 1);
+  EXPECT_EQ(Kiv_GetList(K(u"Music"), files, folders), 1);
   ASSERT_EQ(Kiv_FileInfoList_Count(files), 4);
   EXPECT_EQ(Kiv_FileInfoList_At(files, 1)->size, 3);
   EXPECT_EQ(Kiv_FileInfoList_At(files, 4), nullptr);
   ASSERT_EQ(Kiv_FolderInfoList_Count(folders), 2);
   const KivFolderInfo* rock = Kiv_FolderInfoList_At(folders, 0);
-  EXPECT_EQ(std::u16string(rock->folderName), u"Music\\Rock");
+  EXPECT_EQ(kiv::FromHost(rock->folderName), u"Music\\Rock");
   EXPECT_EQ(rock->freeSize, -1);
-  EXPECT_EQ(std::u16string(Kiv_StringList_At(rock->types, 1)), u"WMA");
+  EXPECT_EQ(kiv::FromHost(Kiv_StringList_At(rock->types, 1)), u"WMA");
   Kiv_FileInfoList_Free(files);
-  EXPECT_EQ(Kiv_GetTopList(u"root", folders), 1);
-  EXPECT_EQ(Kiv_GetTopList(u"Root", folders), 1);
+  EXPECT_EQ(Kiv_GetTopList(K(u"root"), folders), 1);
+  EXPECT_EQ(Kiv_GetTopList(K(u"Root"), folders), 1);
   ASSERT_EQ(Kiv_FolderInfoList_Count(folders), 4);
-  EXPECT_EQ(std::u16string(Kiv_FolderInfoList_At(folders, 3)->upFolderName), u"Root");
+  EXPECT_EQ(kiv::FromHost(Kiv_FolderInfoList_At(folders, 3)->upFolderName), u"Root");
   Kiv_FolderInfoList_Free(folders);
 }
 
@@ -502,8 +504,8 @@ TEST_F(Tree, HostAddedRecordsAndTheirCopies) {
 // them cannot be faked by a name. (The tree's other questions are asked by the operations.)
 TEST_F(Tree, LookupsAndPresence) {
   m().m_FolderInfos.emplace_back(nullptr, 0x3, u"Bilder\u00C4", 8);
-  Kiv_AddFileInfos(u"Music", u"a.mp3", 5, 0, 0, 0, 0, 0);
-  Kiv_AddFileInfos(u"Music\\x", u"a.mp3", 6, 0, 0, 0, 0, 0);
+  Kiv_AddFileInfos(K(u"Music"), K(u"a.mp3"), 5, 0, 0, 0, 0, 0);
+  Kiv_AddFileInfos(K(u"Music\\x"), K(u"a.mp3"), 6, 0, 0, 0, 0, 0);
   EXPECT_EQ(m().FindFileByPath(u"MUSIC\\A.mp3")->m_nSize, 5);
   EXPECT_EQ(m().FindFile(u"music\\X", u"A.MP3")->m_nSize, 6);
   EXPECT_EQ(m().FindFile(u"Music\\x", u""), nullptr);

@@ -107,8 +107,9 @@ std::u16string BackupErrorText(uint32_t code) {
       break;
   }
   if (code & kBackupErrBase) return u"Not Defined Error";
-  // The system's message comes in the locale's character set.
-  return AnsiToU16(std::system_category().message(static_cast<int>(code)));
+  // Other codes are errno values (on Windows too, where the system's own codes are mapped to
+  // them); their text comes in the locale's character set.
+  return AnsiToU16(std::generic_category().message(static_cast<int>(code)));
 }
 
 void ShowBackupHeaderError(uint32_t code) { ShowMessageBox(BackupErrorText(code), u"Backup data file"); }

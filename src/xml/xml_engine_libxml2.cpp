@@ -26,8 +26,9 @@ namespace {
 
 constexpr std::size_t kNameCacheSize = 32;
 
-// Network access off; no DTD loading, no entity substitution (neither option is given), so
-// external entities are never fetched and internal ones stay references. Parser messages
+// Network access off; no DTD loading, no entity substitution (neither option is given), and
+// a document type declaration ends the read: the phone's lists never carry one, and nothing
+// is declared, fetched or expanded on any system (MSXML refuses them too). Parser messages
 // go to the last error, not to standard error. libxml2's own hard limits (no
 // XML_PARSE_HUGE) stay in force behind ours.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
@@ -288,8 +289,13 @@ class Reader {
     sink.OpenElement();
   }
 
+  static void Doctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+    Of(ctx).Stop(ctx, "document type declarations are not allowed");
+  }
+
   void Install(xmlSAXHandler& sax) {
     builders = sax;
+    sax.internalSubset = Doctype;
     sax.startDocument = StartDocument;
     sax.startElementNs = StartElement;
     sax.endElementNs = EndElement;

@@ -3,8 +3,6 @@
 // body building and the one cancel-from-another-thread helper.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -25,6 +23,7 @@
 #include <vector>
 
 #include "kivmod/kivmod.h"
+#include "platform/text.hpp"
 
 namespace kivtest {
 
@@ -37,13 +36,20 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    Set(name, value);
   }
-  ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
+  ~ScopedEnv() { Set(name_.c_str(), old_ ? old_->c_str() : nullptr); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
+  static void Set(const char* name, const char* value) {
+#ifdef _WIN32
+    ::_putenv_s(name, value ? value : "");
+#else
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+#endif
+  }
   std::string name_;
   std::optional<std::string> old_;
 };
@@ -95,7 +101,7 @@ inline Bytes ReadFile(const fs::path& path) {
   return Bytes(text.begin(), text.end());
 }
 inline std::u16string U16(const fs::path& path) { return path.u16string(); }
-inline const KivChar* K(const std::u16string& text) { return text.c_str(); }
+inline const KivChar* K(const std::u16string& text) { return kiv::AsKiv(text.c_str()); }
 
 // Little-endian body builder for answers and expected requests.
 class Body {
@@ -301,11 +307,11 @@ class Window {
     if (msg == KIV_MSG_REPORT && lParam) {
       auto* r = reinterpret_cast<const KivReport*>(lParam);
       m.style = r->style;
-      m.text1 = r->text1 ? r->text1 : u"";
-      m.text2 = r->text2 ? r->text2 : u"";
+      m.text1 = kiv::HostView(r->text1);
+      m.text2 = kiv::HostView(r->text2);
     } else if (msg == KIV_MSG_PROGRESS && wParam > 0xFFFF) {
       auto* p = reinterpret_cast<const KivProgress*>(wParam);
-      m = {msg, 0, true, 0, p->text ? p->text : u"", {}, p->itemCount, p->bytesDone, p->totalBytes, p->question,
+      m = {msg, 0, true, 0, kiv::FromHost(p->text), {}, p->itemCount, p->bytesDone, p->totalBytes, p->question,
            p->continuing};
     }
     self->seen.push_back(m);
@@ -327,7 +333,7 @@ class HostList {
  public:
   HostList(std::initializer_list<std::u16string> texts) : HostList(std::vector<std::u16string>(texts)) {}
   explicit HostList(const std::vector<std::u16string>& texts) : list_(Kiv_StringList_New()) {
-    for (const auto& t : texts) Kiv_StringList_Add(list_, t.c_str());
+    for (const auto& t : texts) Kiv_StringList_Add(list_, K(t));
   }
   ~HostList() { Kiv_StringList_Free(list_); }
   HostList(const HostList&) = delete;

