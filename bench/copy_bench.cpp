@@ -1,13 +1,13 @@
 // Bulk copies of one large file both ways at two packet sizes, in one run beside a plain
 // memcpy of the same bytes:
-//   - through the in-process simulated phone (the phone's own file work included), and
+//   - through the in-process simulated phone (the phone's own file work included; Linux
+//     only: the Windows library has no simulated phone), and
 //   - the library alone, against a link whose answers are ready-made in memory, so that the
 //     figure is the library's own work per byte (pieces, codec, local file, progress).
-// Prints MB/s of payload and CPU milliseconds per MB.
+// Prints MB/s of payload and CPU milliseconds per MB, each the fastest of three runs.
 //
 //   copy_bench [MiB]     (default 64)
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,9 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_system.hpp"
 #include "null_link.hpp"
-#include "phonesim/phone.hpp"
 #include "protocol/pfileman.hpp"
+#ifndef _WIN32
+#include "phonesim/phone.hpp"
+#endif
 
 namespace {
 
@@ -38,17 +41,23 @@ struct Figures {
   double cpuMsPerMb = 0;
 };
 
+// The fastest of three runs: a run's time swings with the system's handling of the written
+// file's pages, which is not the library's work.
 template <typename Run>
 Figures Measure(std::size_t bytes, Run run) {
-  double wall = Now(CLOCK_MONOTONIC), cpu = Now(CLOCK_PROCESS_CPUTIME_ID);
-  if (!run()) {
-    std::fprintf(stderr, "copy failed\n");
-    std::exit(1);
+  Figures best;
+  for (int round = 0; round < 3; ++round) {
+    double wall = Now(CLOCK_MONOTONIC), cpu = Now(CLOCK_PROCESS_CPUTIME_ID);
+    if (!run()) {
+      std::fprintf(stderr, "copy failed\n");
+      std::exit(1);
+    }
+    wall = Now(CLOCK_MONOTONIC) - wall;
+    cpu = Now(CLOCK_PROCESS_CPUTIME_ID) - cpu;
+    const double mb = static_cast<double>(bytes) / 1e6;
+    if (mb / wall > best.mbps) best = {mb / wall, cpu * 1000 / mb};
   }
-  wall = Now(CLOCK_MONOTONIC) - wall;
-  cpu = Now(CLOCK_PROCESS_CPUTIME_ID) - cpu;
-  const double mb = static_cast<double>(bytes) / 1e6;
-  return {mb / wall, cpu * 1000 / mb};
+  return best;
 }
 
 // Answers every request at once: a download piece with success, an upload request with the
@@ -103,7 +112,7 @@ class ReadyLink : public kivtest::NullLink {
 int main(int argc, char** argv) {
   const std::size_t mib = argc > 1 ? static_cast<std::size_t>(std::atoi(argv[1])) : 64;
   const std::size_t bytes = mib << 20;
-  const fs::path base = fs::temp_directory_path() / ("kivmod-copybench-" + std::to_string(::getpid()));
+  const fs::path base = fs::temp_directory_path() / ("kivmod-copybench-" + std::to_string(kivbench::ProcessId()));
   fs::create_directories(base / "phone" / "Music");
   const fs::path pcFile = base / "big.mp3";
   {
@@ -123,6 +132,7 @@ int main(int argc, char** argv) {
   const std::u16string pc = pcFile.u16string();
   const std::u16string back = (base / "back.mp3").u16string();
   for (uint32_t packet : {2048u, 32768u}) {
+#ifndef _WIN32
     phonesim::Config config;
     config.maxPacket = packet;
     config.internal.total = 4ull << 30;
@@ -139,14 +149,19 @@ int main(int argc, char** argv) {
                   packet, down.mbps, down.cpuMsPerMb, up.mbps, up.cpuMsPerMb);
       kiv::InstallLink(nullptr);
     }
+#endif
     {
       kiv::CPFileMan protocol;
       protocol.m_nVersion = 9;
       const std::size_t echoed = 2 * (5 + 7) + 6;  // "Music" and "big.mp3" as the phone echoes them
-      kiv::InstallLink(std::make_shared<ReadyLink>(bytes, packet, echoed));
-      Figures down = Measure(bytes, [&] { return protocol.DownloadFile(pc, u"Music", u"big.mp3", packet, nullptr) == 1; });
-      kiv::InstallLink(std::make_shared<ReadyLink>(bytes, packet, echoed));
-      Figures up = Measure(bytes, [&] { return protocol.UploadFile(back, u"Music", u"big.mp3", nullptr) == 1; });
+      Figures down = Measure(bytes, [&] {
+        kiv::InstallLink(std::make_shared<ReadyLink>(bytes, packet, echoed));
+        return protocol.DownloadFile(pc, u"Music", u"big.mp3", packet, nullptr) == 1;
+      });
+      Figures up = Measure(bytes, [&] {
+        kiv::InstallLink(std::make_shared<ReadyLink>(bytes, packet, echoed));
+        return protocol.UploadFile(back, u"Music", u"big.mp3", nullptr) == 1;
+      });
       kiv::InstallLink(nullptr);
       std::printf("packet %5u library alone    PC to phone %8.1f MB/s %6.2f ms CPU/MB   phone to PC %8.1f MB/s %6.2f ms CPU/MB\n",
                   packet, down.mbps, down.cpuMsPerMb, up.mbps, up.cpuMsPerMb);
