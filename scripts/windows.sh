@@ -9,10 +9,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --windows
 phonesim=$PWD/build/release/tools/kivmod-phonesim
 [ -x "$phonesim" ] || phonesim=""
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+# Ninja for new build folders; an existing one keeps the generator it was made with.
+generator() { [ -f "$1/CMakeCache.txt" ] || ! command -v ninja >/dev/null || echo "-G Ninja"; }
 
-cmake --preset windows-x64 "${generator[@]}" -DKIVMOD_LINUX_PHONESIM="$phonesim"
+cmake --preset windows-x64 $(generator build-win64) -DKIVMOD_LINUX_PHONESIM="$phonesim"
 cmake --build build-win64
 export WINEPREFIX=$PWD/build-win64/wineprefix
 trap 'wineserver -k 2>/dev/null || true' EXIT
@@ -71,7 +71,7 @@ fi
 
 i686_tests=OFF
 [ -e /usr/lib/wine/wine ] && i686_tests=ON
-cmake --preset windows-x86 "${generator[@]}" -DKIVMOD_TESTS=$i686_tests
+cmake --preset windows-x86 $(generator build-win32) -DKIVMOD_TESTS=$i686_tests
 cmake --build build-win32
 sh tests/win32/check_dll.sh i686-w64-mingw32-objdump build-win32/Kivmod.dll src/boundary/exports.txt
 if [ $i686_tests = ON ]; then
