@@ -1,7 +1,8 @@
 // The seam between the XML document wrapper and the engine that reads XML (libxml2 here;
 // MSXML on Windows). An engine reads one document and tells its nodes to a sink in document
-// order; the wrapper turns them into node records. Engines never expand entities, load DTDs
-// or reach the network, and they stop at the first limit crossed.
+// order; the wrapper turns them into node records. A document with a document type
+// declaration does not load (so nothing is declared, expanded or fetched); engines never reach
+// the network, and they stop at the first limit crossed.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +31,7 @@ class XmlReadSink {
   virtual void OpenElement() = 0;
   virtual void CloseElement() = 0;
   // Any other node: "#TEXT#" and "#CDATA#" with their text (adjacent pieces joined, blank
-  // text between elements left out), "#comment", a processing instruction's target, and an
-  // entity reference as "&name;".
+  // text between elements left out), "#comment" and a processing instruction's target.
   virtual void VisitLeaf(std::u16string_view tag, std::u16string_view text) = 0;
 
  protected:

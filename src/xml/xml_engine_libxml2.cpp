@@ -128,19 +128,14 @@ void AssignAttributeValue(const xmlChar* value, const xmlChar* end, std::u16stri
 }
 
 // Reads a document from libxml2's SAX callbacks and hands every node to the sink as it
-// comes, while counting nodes and nesting and stopping at the first limit crossed. The
-// content of an entity is parsed by libxml2 in a context of its own, on the first
-// reference; those callbacks go to libxml2's own tree builders, so the entity keeps its
-// content and is not parsed again for every later reference.
+// comes, while counting nodes and nesting and stopping at the first limit crossed.
 class Reader {
  public:
   enum class Pending { None, Text, Cdata };
 
-  Reader(XmlReadSink& s, xmlParserCtxtPtr context, const XmlLimits& l) : sink(s), main(context), limits(l) {}
+  Reader(XmlReadSink& s, const XmlLimits& l) : sink(s), limits(l) {}
 
   XmlReadSink& sink;
-  xmlParserCtxtPtr main;
-  xmlSAXHandler builders{};  // libxml2's handlers as the context came, for entity content
   XmlLimits limits;
   std::size_t nodes = 0;
   int depth = 0;
@@ -165,7 +160,6 @@ class Reader {
   void Stop(void* ctx, std::string why) {
     if (overLimit.empty()) overLimit = std::move(why);
     xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
-    if (ctx != main) xmlStopParser(main);
   }
   bool Count(void* ctx, std::size_t n) {
     nodes += n;
@@ -193,11 +187,11 @@ class Reader {
 
   static void StartDocument(void* ctx) {
     Reader& e = Of(ctx);
-    if (e.builders.startDocument) e.builders.startDocument(ctx);
-    if (ctx == e.main) e.sink.VisitDocument();
+    xmlSAX2StartDocument(ctx);  // the document record that tells a finished parse
+    e.sink.VisitDocument();
   }
-  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
-                           int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int nbDefaulted,
+  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar*,
+                           int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int,
                            const xmlChar** attributes) {
     Reader& e = Of(ctx);
     if (++e.depth > e.limits.maxDepth) {
@@ -205,56 +199,34 @@ class Reader {
       return;
     }
     if (!e.Count(ctx, 1 + static_cast<std::size_t>(nbAttributes) + static_cast<std::size_t>(nbNamespaces))) return;
-    if (ctx != e.main) {
-      e.builders.startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted,
-                                attributes);
-      return;
-    }
     e.Flush();
     e.Open(prefix, localname, nbNamespaces, namespaces, nbAttributes, attributes);
   }
-  static void EndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+  static void EndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
     Reader& e = Of(ctx);
     --e.depth;
-    if (ctx != e.main) {
-      e.builders.endElementNs(ctx, localname, prefix, uri);
-      return;
-    }
     e.Flush();
     e.sink.CloseElement();
   }
   static void Characters(void* ctx, const xmlChar* chars, int length) {
-    Reader& e = Of(ctx);
-    if (ctx != e.main) e.builders.characters(ctx, chars, length);
-    else e.Gather(Pending::Text, chars, length);
+    Of(ctx).Gather(Pending::Text, chars, length);
   }
   static void Cdata(void* ctx, const xmlChar* chars, int length) {
     Reader& e = Of(ctx);
     if (!e.Count(ctx, 1)) return;
-    if (ctx != e.main) e.builders.cdataBlock(ctx, chars, length);
-    else e.Gather(Pending::Cdata, chars, length);
+    e.Gather(Pending::Cdata, chars, length);
   }
-  static void Comment(void* ctx, const xmlChar* value) {
+  static void Comment(void* ctx, const xmlChar*) {
     Reader& e = Of(ctx);
     if (!e.Count(ctx, 1)) return;
-    if (ctx != e.main) return e.builders.comment(ctx, value);
     e.Flush();
     e.sink.VisitLeaf(u"#comment", {});
   }
-  static void ProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+  static void ProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar*) {
     Reader& e = Of(ctx);
     if (!e.Count(ctx, 1)) return;
-    if (ctx != e.main) return e.builders.processingInstruction(ctx, target, data);
     e.Flush();
     e.sink.VisitLeaf(Utf8ToU16(View(target)), {});
-  }
-  static void Reference(void* ctx, const xmlChar* name) {
-    Reader& e = Of(ctx);
-    if (!e.Count(ctx, 1)) return;
-    if (ctx != e.main) return e.builders.reference(ctx, name);
-    e.Flush();
-    // Bracketed as "<&name;>" so that a reference never passes for an element.
-    e.sink.VisitLeaf(u"&" + Utf8ToU16(View(name)) + u";", {});
   }
 
   void AssignName(const xmlChar* prefix, const xmlChar* name, std::u16string& out) {
@@ -294,7 +266,6 @@ class Reader {
   }
 
   void Install(xmlSAXHandler& sax) {
-    builders = sax;
     sax.internalSubset = Doctype;
     sax.startDocument = StartDocument;
     sax.startElementNs = StartElement;
@@ -304,7 +275,6 @@ class Reader {
     sax.cdataBlock = Cdata;
     sax.comment = Comment;
     sax.processingInstruction = ProcessingInstruction;
-    sax.reference = Reference;
   }
 };
 
@@ -313,7 +283,7 @@ class Reader {
 bool Parse(xmlParserCtxtPtr ctxt, bool ignoreDeclaredEncoding, const XmlLimits& limits, XmlReadSink& sink,
            std::u16string& detail) {
   xmlCtxtUseOptions(ctxt, kParseOptions | (ignoreDeclaredEncoding ? XML_PARSE_IGNORE_ENC : 0));
-  Reader reader(sink, ctxt, limits);
+  Reader reader(sink, limits);
   reader.Install(*ctxt->sax);
   ctxt->_private = &reader;
   xmlParseDocument(ctxt);
@@ -330,7 +300,7 @@ bool Parse(xmlParserCtxtPtr ctxt, bool ignoreDeclaredEncoding, const XmlLimits& 
       detail = u"not well-formed";
     }
   }
-  // The document holds only what the entity declarations needed; its content was visited.
+  // The document record is empty: its content went to the sink.
   if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);

@@ -428,14 +428,6 @@ class Walker {
         sink_.VisitLeaf(target.View(), {});
         return true;
       }
-      case NODE_ENTITY_REFERENCE: {
-        Bstr name;
-        if (FAILED(node->get_nodeName(name.Out()))) return Stop(u"cannot read a node");
-        if (!Count(1)) return false;
-        Flush();
-        sink_.VisitLeaf(u"&" + std::u16string(name.View()) + u";", {});
-        return true;
-      }
       case NODE_DOCUMENT_TYPE:
         return Stop(u"document type declarations are not allowed");
       default:
