@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/local_names.hpp"
 #include "xml/xml_engine.hpp"
 
 namespace kiv {
@@ -149,18 +150,6 @@ class Handle {
 
 std::wstring_view Wide(std::u16string_view text) {
   return std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
-
-// A path for the wide-character file calls; long absolute paths take the "\\?\" prefix,
-// which also needs backslashes.
-std::wstring FileName(std::u16string_view path) {
-  std::wstring name(Wide(path));
-  if (name.size() < MAX_PATH || name.starts_with(L"\\\\?\\")) return name;
-  for (wchar_t& c : name)
-    if (c == L'/') c = L'\\';
-  if (name.size() > 2 && name[1] == L':' && name[2] == L'\\') return L"\\\\?\\" + name;
-  if (name.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + name.substr(2);
-  return name;
 }
 
 std::u16string OverLimit(unsigned long long size, std::size_t limit) {
@@ -633,7 +622,7 @@ bool Read(Prepared& prepared, std::string_view bytes, const XmlLimits& limits, X
 }  // namespace
 
 bool ReadXmlFile(std::u16string_view path, const XmlLimits& limits, XmlReadSink& sink, std::u16string& detail) {
-  const std::wstring name = FileName(path);
+  const std::wstring name = LocalPath(path).native();  // long paths take the "\\?\" prefix
   Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size{};
