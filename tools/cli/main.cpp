@@ -1,6 +1,5 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
 #include <algorithm>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
+#include "system.hpp"
 #include "java_mail.hpp"
 #include "text.hpp"
 #include "tree.hpp"
@@ -321,11 +321,10 @@ const Command* Parse(std::vector<std::string> words, Line& line, std::string& pr
 }  // namespace
 
 int main(int argc, char** argv) {
-  // PC file names and display widths follow the user's locale.
-  std::setlocale(LC_CTYPE, "");
+  SetUpConsole();
   Line line;
   std::string problem;
-  const Command* command = Parse(std::vector<std::string>(argv + 1, argv + argc), line, problem);
+  const Command* command = Parse(Arguments(argc, argv), line, problem);
   if (line.version && problem.empty()) {
     std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
     return kExitOk;
