@@ -191,13 +191,15 @@ std::filesystem::path LibraryWorkFolder() {
   return std::filesystem::path(name).parent_path();
 }
 
-// COM1 to COM32, those the system knows.
+// COM1 to COM32, those that exist: a port that opens, or that is held by another program.
 std::vector<std::string> SerialDevices() {
   std::vector<std::string> out;
   for (int n = 1; n <= 32; ++n) {
-    const std::wstring name = L"COM" + std::to_wstring(n);
-    wchar_t target[512];
-    if (QueryDosDeviceW(name.c_str(), target, 512) != 0) out.push_back("COM" + std::to_string(n));
+    const std::wstring name = L"\\\\.\\COM" + std::to_wstring(n);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) out.push_back("COM" + std::to_string(n));
   }
   return out;
 }
