@@ -218,7 +218,7 @@ std::string Format(std::time_t t, const char* pattern, bool withOffset) {
 
 std::string OffsetText(long seconds, const char* between) {
   const long minutes = (seconds < 0 ? -seconds : seconds) / 60;
-  char buf[16];
+  char buf[48];
   std::snprintf(buf, sizeof buf, "%c%02ld%s%02ld", seconds < 0 ? '-' : '+', minutes / 60, between, minutes % 60);
   return buf;
 }
