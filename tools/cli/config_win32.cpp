@@ -12,10 +12,6 @@
 namespace cli {
 namespace {
 
-std::wstring Wide(const std::string& utf8) { return Utf16(utf8); }
-
-std::string Narrow(const wchar_t* wide) { return Utf8(wide); }
-
 // A profile list: texts each ended by a NUL, the list by a second one. Grows until it fits.
 std::vector<wchar_t> ProfileList(DWORD (*read)(wchar_t*, DWORD, const wchar_t*, const wchar_t*),
                                  const wchar_t* section, const std::wstring& path) {
@@ -42,11 +38,11 @@ DWORD SectionKeys(wchar_t* out, DWORD size, const wchar_t* section, const wchar_
 std::string ConfigPath() {
   const wchar_t* appdata = _wgetenv(L"APPDATA");
   if (!appdata || !*appdata) return {};
-  return Narrow(appdata) + "\\kivmod\\config.ini";
+  return Utf8(appdata) + "\\kivmod\\config.ini";
 }
 
 int ReadIniFile(const std::string& path, IniHandler onValue, void* user, std::string& why) {
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = Utf16(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -62,7 +58,7 @@ int ReadIniFile(const std::string& path, IniHandler onValue, void* user, std::st
   for (const wchar_t* section = sections.data(); *section; section += wcslen(section) + 1) {
     const std::vector<wchar_t> keys = ProfileList(SectionKeys, section, wide);
     for (const wchar_t* entry = keys.data(); *entry; entry += wcslen(entry) + 1) {
-      const std::string line = Narrow(entry);
+      const std::string line = Utf8(entry);
       const std::size_t eq = line.find('=');
       if (eq == std::string::npos || line[0] == ';' || line[0] == '#') continue;
       auto trim = [](std::string s) {
@@ -71,7 +67,7 @@ int ReadIniFile(const std::string& path, IniHandler onValue, void* user, std::st
         return s;
       };
       const std::string name = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
-      if (!onValue(user, Narrow(section).c_str(), name.c_str(), value.c_str())) return kIniNoLine;
+      if (!onValue(user, Utf8(section).c_str(), name.c_str(), value.c_str())) return kIniNoLine;
     }
   }
   return 0;

@@ -10,8 +10,6 @@
 namespace cli {
 namespace {
 
-std::wstring Wide(const std::string& utf8) { return Utf16(utf8); }
-
 // The system's sentence for an error code.
 std::string SystemText(DWORD error) {
   wchar_t* text = nullptr;
@@ -37,7 +35,7 @@ const bool kSimLink = false;
 std::string ComDevice(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
 std::string SerialProblem(const std::string& device) {
-  HANDLE h = CreateFileW(Wide(DeviceName(device)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(Utf16(DeviceName(device)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

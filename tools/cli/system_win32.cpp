@@ -18,10 +18,6 @@
 namespace cli {
 namespace {
 
-std::wstring Wide(const std::string& utf8) { return Utf16(utf8); }
-
-std::string Narrow(const wchar_t* wide) { return Utf8(wide); }
-
 HANDLE StdErr() { return GetStdHandle(STD_ERROR_HANDLE); }
 
 bool IsConsole(HANDLE h) {
@@ -48,7 +44,7 @@ std::vector<std::string> Arguments(int, char**) {
   int count = 0;
   LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!words) return out;
-  for (int i = 1; i < count; ++i) out.push_back(Narrow(words[i]));
+  for (int i = 1; i < count; ++i) out.push_back(Utf8(words[i]));
   LocalFree(words);
   return out;
 }
@@ -85,13 +81,13 @@ void SetStdoutBinary() {
 }
 
 void SetEnv(const char* name, const std::string& value, bool replace) {
-  const std::wstring key = Wide(name);
+  const std::wstring key = Utf16(name);
   if (!replace && _wgetenv(key.c_str())) return;
   // The C runtime's copy, which getenv reads, and the process's.
-  _wputenv((key + L"=" + Wide(value)).c_str());
+  _wputenv((key + L"=" + Utf16(value)).c_str());
 }
 
-void UnsetEnv(const char* name) { _wputenv((Wide(name) + L"=").c_str()); }
+void UnsetEnv(const char* name) { _wputenv((Utf16(name) + L"=").c_str()); }
 
 bool LocalTm(std::time_t t, std::tm& out, long& utcOffset) {
   if (localtime_s(&out, &t) != 0) return false;
@@ -130,7 +126,7 @@ void PlaceFile(const std::filesystem::path& source, const std::filesystem::path&
 
 // The shell's own matching of file name patterns: * and ?, without regard to case.
 bool MatchName(const std::string& pattern, const std::string& name, bool) {
-  return PathMatchSpecW(Wide(name).c_str(), Wide(pattern).c_str()) != FALSE;
+  return PathMatchSpecW(Utf16(name).c_str(), Utf16(pattern).c_str()) != FALSE;
 }
 
 std::string PcCharset() { return "UTF-16"; }
