@@ -6,7 +6,7 @@ packages=(cmake ninja-build gcc g++ pkg-config libxml2-dev libgtest-dev libgmock
           libbenchmark-dev python3 libbluetooth-dev libtag1-dev libzip-dev libgmime-3.0-dev zlib1g-dev
           nlohmann-json3-dev help2man libinih-dev libcli11-dev)
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest)
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest libz-mingw-w64-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

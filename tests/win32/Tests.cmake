@@ -38,3 +38,11 @@ if(KIVMOD_LINUX_PHONESIM)
     $<TARGET_FILE:kivmod_host_win32> $<TARGET_FILE:kivmod>)
   set_tests_properties(end_to_end_com_port PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endif()
+
+# The kivmod tool as kivmod.exe beside Kivmod.dll: its version and help, and with the Linux
+# simulated phone a listing and a copy each way over TCP.
+if(TARGET kivmod-cli)
+  add_test(NAME cli_smoke COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/win32/cli_smoke.sh $<TARGET_FILE:kivmod-cli>
+    ${KIVMOD_LINUX_PHONESIM})
+  set_tests_properties(cli_smoke PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+endif()

@@ -2,8 +2,6 @@
 // backup data file holds, read here without a phone.
 #include "backup.hpp"
 
-#include <termios.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include <functional>
 #include <iostream>
 
+#include "system.hpp"
 #include "text.hpp"
 
 namespace cli {
@@ -53,7 +52,7 @@ std::string CText(const unsigned char* p, std::size_t room) {
 }
 
 bool ReadBackupFile(const std::string& path, BackupSummary& out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PcPath(path), std::ios::binary);
   if (!in) return false;
   in.seekg(0, std::ios::end);
   const uint64_t size = static_cast<uint64_t>(in.tellg());
@@ -94,9 +93,9 @@ bool ReadBackupFile(const std::string& path, BackupSummary& out) {
     BackupEntry e;
     e.length = U32(record);
     e.folder = U32(record + 4) == kKindFolder;
-    std::u16string units;
+    KivText units;
     for (std::size_t i = 8; i + 1 < kEntrySize; i += 2) {
-      char16_t c = static_cast<char16_t>(record[i] | (record[i + 1] << 8));
+      KivChar c = static_cast<KivChar>(record[i] | (record[i + 1] << 8));
       if (!c) break;
       units.push_back(c);
     }
@@ -128,7 +127,7 @@ bool ReadBackupFile(const std::string& path, BackupSummary& out) {
 
 // ---- Progress: one line per file and an overall bar ---------------------------------------------
 
-bool OnTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool OnTerminal() { return StderrIsTerminal(); }
 
 class Progress {
  public:
@@ -250,7 +249,7 @@ class BackupWindow {
 
 // Connects in backup mode; kExitOk or the failure's exit code.
 int BackupConnect(KivHwnd wnd, const LinkOptions& link) {
-  if (!link.link.empty()) setenv("KIVMOD_LINK", link.link.c_str(), 1);
+  if (!link.link.empty()) SetEnv("KIVMOD_LINK", link.link, true);
   if (link.bluetooth) {
     Complain("backup and restore take a cable link (--link or --port), not --bt");
     return kExitUsage;
@@ -272,7 +271,7 @@ std::vector<BackupEntry> PhoneFiles(const Options& options) {
   std::vector<BackupEntry> files;
   Host host;
   host.holdReports = true;  // a phone that cannot be listed only leaves the totals unknown
-  if (!options.link.link.empty()) setenv("KIVMOD_LINK", options.link.link.c_str(), 1);
+  if (!options.link.link.empty()) SetEnv("KIVMOD_LINK", options.link.link, true);
   Kiv_InitalizeU(host.Window());
   if (options.link.bluetooth || !Kiv_Connect(options.link.port, 0, host.Window(), kCableMethod)) return files;
   Tree tree(host.Window());
@@ -293,16 +292,7 @@ std::vector<BackupEntry> PhoneFiles(const Options& options) {
 
 std::string ReadPassword() {
   std::fprintf(stderr, "Password for the phone: ");
-  termios old{};
-  const bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
-  if (tty) {
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-  }
-  std::string line;
-  std::getline(std::cin, line);
-  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  std::string line = ReadSecretLine();
   std::fprintf(stderr, "\n");
   return line;
 }
@@ -346,7 +336,7 @@ int RestoreCommand(const Options& options, const std::string& file) {
     Complain("the phone is not ready for a restore");
     result = kExitFailed;
   } else if (!Kiv_BACKUPTOOL_CheckPass(Utf16(options.password).c_str())) {
-    const bool ask = options.password.empty() && isatty(STDIN_FILENO) == 1;
+    const bool ask = options.password.empty() && StdinIsTerminal();
     if (!ask || !Kiv_BACKUPTOOL_CheckPass(Utf16(ReadPassword()).c_str())) {
       Complain(ask || !options.password.empty() ? "the phone refused the password"
                                                 : "the phone wants a password: give --password TEXT");

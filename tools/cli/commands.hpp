@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host.hpp"
+#include "text.hpp"
 #include "tree.hpp"
 
 namespace cli {
@@ -47,7 +48,7 @@ class StringList {
   StringList(const StringList&) = delete;
   StringList& operator=(const StringList&) = delete;
   void Add(const std::string& text);
-  void Add(const std::u16string& text) { Kiv_StringList_Add(list_, text.c_str()); }
+  void Add(const KivText& text) { Kiv_StringList_Add(list_, text.c_str()); }
   int32_t Count() const { return Kiv_StringList_Count(list_); }
   const KivStringList* get() const { return list_; }
 
@@ -58,7 +59,7 @@ class StringList {
 // A phone path for messages ("the top level" for the empty one).
 std::string Shown(const std::string& phonePath);
 // A PC name the library can be given, or false with the message that it cannot.
-bool PcName(const std::string& bytes, std::u16string& out);
+bool PcName(const std::string& bytes, KivText& out);
 // Says that the phone has no such path; kExitNotFound.
 int NotFound(const std::string& phonePath);
 // Resolves a typed phone path; nullopt (with the message printed and code set) when it

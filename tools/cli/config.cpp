@@ -1,25 +1,14 @@
 #include "config.hpp"
 
-#include <ini.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "diagnose.hpp"
 #include "host.hpp"
+#include "system.hpp"
 
 namespace cli {
 namespace {
-
-std::string ConfigPath() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/kivmod/config";
-  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config/kivmod/config";
-  return {};
-}
 
 bool Number(const char* text, int low, int high, int& out) {
   const char* end = text + std::strlen(text);
@@ -53,7 +42,7 @@ int OnValue(void* user, const char* section, const char* name, const char* value
   } else if (std::strcmp(name, "wait") == 0) {
     int ms = 0;
     if (!Number(value, 1, 600000, ms)) return bad("the answer wait in milliseconds (1 to 600000)");
-    setenv("KIVMOD_CONNECT_WAIT_MS", value, 0);  // the environment's own value wins
+    SetEnv("KIVMOD_CONNECT_WAIT_MS", value, false);  // the environment's own value wins
   } else {
     return bad("unknown key (link, port, bluetooth, wait)");
   }
@@ -65,15 +54,14 @@ int OnValue(void* user, const char* section, const char* name, const char* value
 bool ReadConfig(LinkOptions& options, std::string& problem) {
   Reading r{options, ConfigPath(), {}};
   if (r.path.empty()) return true;
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(r.path.c_str(), "r"), &std::fclose);
-  if (!file) {
-    if (errno == ENOENT || errno == ENOTDIR) return true;
-    problem = "cannot read " + r.path + ": " + std::strerror(errno);
-    return false;
-  }
-  const int line = ini_parse_file(file.get(), OnValue, &r);
+  std::string why;
+  const int line = ReadIniFile(r.path, OnValue, &r, why);
   if (line == 0) return true;
-  problem = r.path + ":" + std::to_string(line) + ": " + (r.problem.empty() ? "not an INI line" : r.problem);
+  if (line == kIniUnreadable)
+    problem = "cannot read " + r.path + ": " + why;
+  else
+    problem = r.path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+              (r.problem.empty() ? "not an INI line" : r.problem);
   return false;
 }
 

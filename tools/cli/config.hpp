@@ -14,4 +14,16 @@ struct LinkOptions;
 // line or value; no file is fine.
 bool ReadConfig(LinkOptions& options, std::string& problem);
 
+// The system part (config_posix.cpp: inih, XDG folders; config_win32.cpp: the system's
+// profile functions, %APPDATA%). The file's path, "" when there is no place for one.
+std::string ConfigPath();
+// A key's handler: nonzero to go on.
+using IniHandler = int (*)(void* user, const char* section, const char* name, const char* value);
+inline constexpr int kIniUnreadable = -1;
+inline constexpr int kIniNoLine = -2;
+// Calls onValue for each key of the INI file at path. 0 when it was read (or does not exist);
+// the first bad line's number, kIniNoLine when a value was refused but the line is not known,
+// kIniUnreadable with why set when the file cannot be read.
+int ReadIniFile(const std::string& path, IniHandler onValue, void* user, std::string& why);
+
 }  // namespace cli

@@ -1,27 +1,15 @@
 #include "detect.hpp"
 
-#include <glob.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "detect_bluetooth.hpp"
 #include "diagnose.hpp"
+#include "system.hpp"
 #include "text.hpp"
 
 namespace cli {
 namespace {
-
-std::vector<std::string> SerialDevices() {
-  std::vector<std::string> out;
-  for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*", "/dev/rfcomm*"}) {
-    glob_t found{};
-    if (::glob(pattern, 0, nullptr, &found) == 0)
-      for (std::size_t i = 0; i < found.gl_pathc; ++i) out.emplace_back(found.gl_pathv[i]);
-    ::globfree(&found);
-  }
-  return out;
-}
 
 // The cable session's transfer method, as Connect uses it.
 constexpr int32_t kCableMethod = 1;
@@ -31,11 +19,11 @@ constexpr int32_t kCableMethod = 1;
 int Detect(Host& host, const Options& options, const std::vector<std::string>& given) {
   const std::vector<std::string> devices = given.empty() ? SerialDevices() : given;
   // A device with nothing on it should not hold the search up for long.
-  setenv("KIVMOD_CONNECT_WAIT_MS", "2000", 0);
+  SetEnv("KIVMOD_CONNECT_WAIT_MS", "2000", false);
   JsonValue found = JsonValue::array();
   for (const std::string& device : devices) {
     if (Cancelled()) return kExitCancelled;
-    setenv("KIVMOD_LINK", ("serial:" + device).c_str(), 1);
+    SetEnv("KIVMOD_LINK", "serial:" + device, true);
     host.Reset();
     host.holdReports = true;
     Kiv_InitalizeU(host.Window());

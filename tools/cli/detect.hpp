@@ -9,7 +9,8 @@
 
 namespace cli {
 
-// Tries each device (default: /dev/ttyUSB*, /dev/ttyACM*, /dev/rfcomm*) and lists those where
+// Tries each device (default: /dev/ttyUSB*, /dev/ttyACM*, /dev/rfcomm*; on Windows the ports
+// COM1 to COM32 that exist) and lists those where
 // a phone answers, with its model and protocol version; with no device named, also the paired
 // Bluetooth phones with their serial port channel. Exit 0 when one was found, else 3.
 int Detect(Host& host, const Options& options, const std::vector<std::string>& devices);

@@ -1,35 +1,20 @@
 #include "host.hpp"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "diagnose.hpp"
+#include "system.hpp"
 #include "text.hpp"
 
 namespace cli {
 namespace {
 
-volatile std::sig_atomic_t g_cancelled = 0;
-// Ctrl-C's wake-up for the thread that cancels the library's copy: the library's cancel
-// traces and locks, which a signal handler must not do.
-int g_cancelPipe[2] = {-1, -1};
 // A progress bar is on the terminal's current line.
 bool g_lineOpen = false;
-
-extern "C" void OnInterrupt(int) {
-  g_cancelled = 1;
-  const char wake = 1;  // kWakeCancel
-  [[maybe_unused]] ssize_t n = ::write(g_cancelPipe[1], &wake, 1);
-}
 
 intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   return static_cast<Host*>(user)->Message(msg, wParam, lParam);
@@ -37,16 +22,7 @@ intptr_t WindowProc(void* user, KivHwnd, uint32_t msg, uintptr_t wParam, intptr_
 
 bool g_quiet = false;
 
-bool ProgressOnTerminal() {
-  static const bool terminal = isatty(STDERR_FILENO) == 1;
-  return terminal && !g_quiet;
-}
-
-int TerminalWidth() {
-  struct winsize ws {};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-  return 80;
-}
+bool ProgressOnTerminal() { return StderrIsTerminal() && !g_quiet; }
 
 void EndLine() {
   if (g_lineOpen) std::fputc('\n', stderr);
@@ -216,7 +192,7 @@ void Host::FinishFile(bool completed) {
       g_lineOpen = false;
     }
     if (g_quiet) return;
-    const bool unasked = overwrite == Overwrite::Ask && isatty(STDIN_FILENO) != 1;
+    const bool unasked = overwrite == Overwrite::Ask && !StdinIsTerminal();
     std::fprintf(stderr, "%s %s skipped (it is on the phone already%s)\n", verb_.c_str(), name.c_str(),
                  unasked ? "; --yes replaces it" : "");
     return;
@@ -281,9 +257,9 @@ intptr_t Host::AskOverwrite() {
   intptr_t answer = KIV_ANSWER_SKIP;
   if (overwrite == Overwrite::All) {
     answer = KIV_ANSWER_REPLACE_ALL;
-  } else if (overwrite == Overwrite::None || g_cancelled) {
+  } else if (overwrite == Overwrite::None || Cancelled()) {
     answer = KIV_ANSWER_SKIP;
-  } else if (isatty(STDIN_FILENO) != 1) {
+  } else if (!StdinIsTerminal()) {
     answer = KIV_ANSWER_SKIP;  // nobody to ask: keep the phone's file
   } else {
     if (g_lineOpen) std::fprintf(stderr, "\r\x1b[K");
@@ -313,51 +289,6 @@ intptr_t Host::AskOverwrite() {
   return answer;
 }
 
-namespace {
-// The thread that cancels the library's copy on Ctrl-C; joined before the tool returns, so
-// that it never runs while the library tears its manager down at exit.
-std::thread g_cancelThread;
-constexpr char kWakeCancel = 1;
-constexpr char kWakeQuit = 0;
-}  // namespace
-
-void InstallCancelHandler() {
-  if (::pipe2(g_cancelPipe, O_CLOEXEC) == 0) {
-    g_cancelThread = std::thread([] {
-      char wake = kWakeQuit;
-      while (::read(g_cancelPipe[0], &wake, 1) < 0 && errno == EINTR) {
-      }
-      if (wake == kWakeCancel) {
-        Kiv_TransferCancle();
-        Kiv_EmailTrans_SetCancel(1);
-      }
-    });
-  }
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a question waiting for an answer returns at once. The handler stays for
-  // one signal only, so a second Ctrl-C ends the process the default way. A termination or
-  // hang-up cancels the copy the same way, so that the phone is told.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-}
-
-void StopCancelHandler() {
-  if (!g_cancelThread.joinable()) return;
-  // Signals that come from now on end the process the default way.
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  std::signal(SIGHUP, SIG_DFL);
-  const char quit = kWakeQuit;
-  [[maybe_unused]] ssize_t n = ::write(g_cancelPipe[1], &quit, 1);
-  g_cancelThread.join();
-}
-
-bool Cancelled() { return g_cancelled != 0; }
-
 bool ParseBluetoothAddress(const std::string& text, uint8_t out[6]) {
   if (text.size() != 17) return false;
   for (int i = 0; i < 6; ++i) {
@@ -386,9 +317,9 @@ constexpr int32_t kCableMethod = 1;
 
 int Connect(Host& host, const LinkOptions& options) {
   if (!options.link.empty()) {
-    setenv("KIVMOD_LINK", options.link.c_str(), 1);
+    SetEnv("KIVMOD_LINK", options.link, true);
   } else if (options.bluetooth) {
-    unsetenv("KIVMOD_LINK");  // --bt alone means the radio, not the default link
+    UnsetEnv("KIVMOD_LINK");  // --bt alone means the radio, not the default link
   }
   host.Reset();
   host.holdReports = true;

@@ -84,7 +84,7 @@ class Host {
   std::chrono::steady_clock::time_point fileStart_, lastDraw_;
 };
 
-// Ctrl-C: the first one cancels the running transfer (the library stops at its next check)
+// Ctrl-C (system_posix.cpp, system_win32.cpp): the first one cancels the running transfer (the library stops at its next check)
 // and marks the run cancelled; a second one ends the process at once.
 void InstallCancelHandler();
 // Ends the cancelling thread (joined); call before the tool returns.

@@ -1,7 +1,5 @@
 #include "java_mail.hpp"
 
-#include <zip.h>
-
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "system.hpp"
 #include "text.hpp"
 
 namespace cli {
@@ -27,7 +26,7 @@ int UsageError(const std::string& problem) {
 }
 
 void UseLink(const LinkOptions& link) {
-  if (!link.link.empty()) setenv("KIVMOD_LINK", link.link.c_str(), 1);
+  if (!link.link.empty()) SetEnv("KIVMOD_LINK", link.link, true);
 }
 
 // Splits "--name VALUE" / "--name=VALUE" options (each may repeat) from the plain arguments.
@@ -80,8 +79,9 @@ Parsed Parse(const std::vector<std::string>& args, std::initializer_list<const c
 
 // ---- Java ----
 
-// MIDlet-Name and MIDlet-Version of a JAR's manifest or a JAD's text; empty when unreadable.
-std::pair<std::string, std::string> MidletOf(const fs::path& path) {
+// MIDlet-Name and MIDlet-Version of a JAR's manifest or a JAD's text; empty when unreadable
+// (why says so when it is not the file's fault).
+std::pair<std::string, std::string> MidletOf(const fs::path& path, std::string& why) {
   std::string text;
   std::string ext = path.extension().string();
   if (SameNoCase(ext, ".jad")) {
@@ -89,17 +89,8 @@ std::pair<std::string, std::string> MidletOf(const fs::path& path) {
     std::ostringstream s;
     s << in.rdbuf();
     text = s.str();
-  } else {
-    int error = 0;
-    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(path.c_str(), ZIP_RDONLY, &error), &zip_discard);
-    zip_stat_t st;
-    if (!archive || zip_stat(archive.get(), "META-INF/MANIFEST.MF", ZIP_FL_NOCASE, &st) != 0 || st.size > (1 << 20))
-      return {};
-    std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(
-        zip_fopen(archive.get(), "META-INF/MANIFEST.MF", ZIP_FL_NOCASE), &zip_fclose);
-    if (!file) return {};
-    text.resize(st.size);
-    if (zip_fread(file.get(), text.data(), st.size) != static_cast<zip_int64_t>(st.size)) return {};
+  } else if (!JarManifest(path, text, why)) {
+    return {};
   }
   std::pair<std::string, std::string> out;
   std::istringstream lines(text);
@@ -137,7 +128,7 @@ int JavaInstall(Host& host, const fs::path& file, const std::string& folder) {
     return kExitNotFound;
   }
   const std::string name = file.filename().string();
-  const std::u16string name16 = Utf16(name), folder16 = Utf16(PhonePath(folder)), path16 = Utf16(file.string());
+  const KivText name16 = Utf16(name), folder16 = Utf16(PhonePath(folder)), path16 = Utf16(file.string());
   host.BeginTransfer("put", {{name, static_cast<int64_t>(size)}}, PhonePath(folder));
   const int32_t sent = Kiv_Java_SendFile(name16.c_str(), path16.c_str(), folder16.c_str(), host.Window());
   host.EndTransfer(sent == 1);
@@ -154,7 +145,9 @@ int JavaInstall(Host& host, const fs::path& file, const std::string& folder) {
     Complain("the phone did not install " + name + " (not a Java application it accepts?)");
     return kExitFailed;
   }
-  auto [midlet, version] = MidletOf(file);
+  std::string why;
+  auto [midlet, version] = MidletOf(file, why);
+  if (!why.empty() && !Quiet()) std::fprintf(stderr, "kivmod: note: %s\n", why.c_str());
   std::printf("installed %s%s%s\n", midlet.empty() ? name.c_str() : midlet.c_str(), version.empty() ? "" : " ",
               version.c_str());
   return kExitOk;
@@ -163,7 +156,7 @@ int JavaInstall(Host& host, const fs::path& file, const std::string& folder) {
 // Asks the phone about folder/name: 1 it holds held bytes of it, 0 it has no such file, -1
 // no usable answer.
 int JavaHeld(const std::string& name, uint32_t size, const std::string& folder, uint32_t& held) {
-  const std::u16string name16 = Utf16(name), folder16 = Utf16(PhonePath(folder));
+  const KivText name16 = Utf16(name), folder16 = Utf16(PhonePath(folder));
   uint8_t result = 0;
   if (Kiv_Java_IsFileExist(0, folder16.c_str(), name16.c_str(), size, &held, &result) == 1) return 1;
   return result ? 0 : -1;
@@ -185,15 +178,15 @@ int RunJava(const std::vector<std::string>& args, const LinkOptions& linkIn) {
   int result = JavaConnect(host, link);
   if (result != kExitOk) return result;
   if (verb == "install") {
-    result = JavaInstall(host, p.plain[1], folder);
+    result = JavaInstall(host, PcPath(p.plain[1]), folder);
   } else if (verb == "check") {
     std::error_code ec;
-    const auto size = fs::file_size(p.plain[1], ec);
+    const auto size = fs::file_size(PcPath(p.plain[1]), ec);
     if (ec) {
       Complain("cannot read " + p.plain[1]);
       result = kExitNotFound;
     } else {
-      const std::string name = fs::path(p.plain[1]).filename().string();
+      const std::string name = PcPath(p.plain[1]).filename().string();
       uint32_t held = 0;
       const int known = JavaHeld(name, static_cast<uint32_t>(size), folder, held);
       if (known == 1) {
@@ -213,7 +206,7 @@ int RunJava(const std::vector<std::string>& args, const LinkOptions& linkIn) {
       Complain(known == 0 ? "no " + name + " in " + folder + " on the phone" : "the phone did not answer about " + name);
       result = known == 0 ? kExitNotFound : kExitFailed;
     } else {
-      const std::u16string name16 = Utf16(name), folder16 = Utf16(PhonePath(folder));
+      const KivText name16 = Utf16(name), folder16 = Utf16(PhonePath(folder));
       Kiv_Java_DeleteFile(folder16.c_str(), name16.c_str());
       std::printf("deleted %s/%s\n", folder.c_str(), name.c_str());
     }
@@ -274,7 +267,7 @@ std::string StatusSentence(int32_t status) {
 int MailConnect(const LinkOptions& link) {
   UseLink(link);
   Kiv_EmailTrans_Initialize();
-  std::u16string address;
+  KivText address;
   if (link.bluetooth) {
     char hex[13];
     std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X%02X%02X", link.address[0], link.address[1], link.address[2],
@@ -287,14 +280,7 @@ int MailConnect(const LinkOptions& link) {
   return kExitConnect;
 }
 
-std::string MailDate() {
-  char text[64];
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S %z", &tm);
-  return text;
-}
+std::string MailDate() { return MailTime(std::time(nullptr)); }
 
 // Stands the attachments side by side in one folder (the library sends them from one):
 // their own folder when they share it, else links in a temporary folder.
@@ -316,15 +302,15 @@ bool Gather(const std::vector<fs::path>& files, AttachmentFolder& out, std::stri
     out.folder = shared;
     return true;
   }
-  char pattern[] = "/tmp/kivmod-mail-XXXXXX";
-  if (!mkdtemp(pattern)) {
+  std::error_code ec;
+  const fs::path temporary = MakeUniqueFolder(fs::temp_directory_path(ec), "kivmod-mail-");
+  if (temporary.empty()) {
     error = "cannot make a temporary folder";
     return false;
   }
-  out.temporary = out.folder = pattern;
+  out.temporary = out.folder = temporary;
   for (const auto& f : files) {
-    std::error_code ec;
-    fs::create_symlink(fs::absolute(f), out.folder / f.filename(), ec);
+    PlaceFile(fs::absolute(f), out.folder / f.filename(), ec);
     if (ec) {
       error = "two attachments are named " + f.filename().string();
       return false;
@@ -364,7 +350,8 @@ int MailSend(const Parsed& p) {
     for (const auto& a : list) out += (out.empty() ? "" : "; ") + a;
     return out;
   };
-  std::vector<fs::path> files(attach.begin(), attach.end());
+  std::vector<fs::path> files;
+  for (const auto& a : attach) files.push_back(PcPath(a));
   MailNotices notices;
   std::string names;
   for (const auto& f : files) {
@@ -373,7 +360,7 @@ int MailSend(const Parsed& p) {
     notices.attachments.push_back(name);
     names += (names.empty() ? "" : ";") + name;
   }
-  const fs::path bodyPath = fs::absolute(body);
+  const fs::path bodyPath = fs::absolute(PcPath(body));
   notices.body = bodyPath.filename().string();
   AttachmentFolder folder;
   std::string error;
@@ -382,7 +369,7 @@ int MailSend(const Parsed& p) {
     return kExitFailed;
   }
   // The header texts: sender, To, Cc, Bcc, subject, date, reply address (docs/wire.md).
-  const std::u16string from = Utf16(p.Last("--from")), to16 = Utf16(join(to)), cc16 = Utf16(join(cc)),
+  const KivText from = Utf16(p.Last("--from")), to16 = Utf16(join(to)), cc16 = Utf16(join(cc)),
                        subject = Utf16(p.Last("--subject")), date = Utf16(MailDate()), names16 = Utf16(names),
                        body16 = Utf16(notices.body), bodyFolder = Utf16(bodyPath.parent_path().string()),
                        attachFolder = Utf16(folder.folder.string()), empty;

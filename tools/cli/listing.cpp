@@ -133,7 +133,7 @@ int Df(Session& s, const std::vector<std::string>& args) {
   for (const std::string& path : folders) {
     if (Cancelled()) return kExitCancelled;
     s.host.Reset();
-    const std::u16string wide = Utf16(path);
+    const KivText wide = Utf16(path);
     Space row{path, Kiv_GetTotalSpace(wide.c_str(), s.host.Window()), Kiv_UpdateFreeSize(wide.c_str(), s.host.Window())};
     if (s.host.reports != 0 || row.total <= 0) {
       if (s.host.reports == 0) Complain("cannot read the space of " + path);

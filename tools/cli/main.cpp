@@ -1,6 +1,5 @@
 // kivmod: a command-line host of the Kivmod library, over its public C interface only.
 #include <algorithm>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "diagnose.hpp"
 #include "host.hpp"
 #include "media.hpp"
+#include "system.hpp"
 #include "java_mail.hpp"
 #include "text.hpp"
 #include "tree.hpp"
@@ -30,7 +30,8 @@ constexpr char kUsage[] =
     "Commands (phone paths separate folders with / or \\, e.g. Music/Rock/song.mp3):\n"
     "  detect [DEVICE...]         serial and USB-serial devices where a phone answers (model,\n"
     "                             protocol version); default /dev/ttyUSB*, ttyACM*, rfcomm*\n"
-    "                             and the paired Bluetooth phones with their serial port channel\n"
+    "                             (Windows: COM1 to COM32) and the paired Bluetooth phones with\n"
+    "                             their serial port channel\n"
     "  info                       model, protocol version, memory card, file types, top-level folders\n"
     "  ls [-l] [-R] [PATH]        files and folders in PATH (default: the top level)\n"
     "  get [-R] PHONEPATH... [DIR]\n"
@@ -321,11 +322,10 @@ const Command* Parse(std::vector<std::string> words, Line& line, std::string& pr
 }  // namespace
 
 int main(int argc, char** argv) {
-  // PC file names and display widths follow the user's locale.
-  std::setlocale(LC_CTYPE, "");
+  SetUpConsole();
   Line line;
   std::string problem;
-  const Command* command = Parse(std::vector<std::string>(argv + 1, argv + argc), line, problem);
+  const Command* command = Parse(Arguments(argc, argv), line, problem);
   if (line.version && problem.empty()) {
     std::printf("kivmod %d.%d.%d\n", KIVMOD_VERSION_MAJOR, KIVMOD_VERSION_MINOR, KIVMOD_VERSION_PATCH);
     return kExitOk;

@@ -2,7 +2,6 @@
 // its tags.
 #include "media.hpp"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "system.hpp"
 #include "text.hpp"
 
 namespace fs = std::filesystem;
@@ -63,14 +63,14 @@ int Ls(const Session& s) {
 }
 
 // The PC file name as the library takes it; false (with the message) when it is not text.
-bool PcFile(const std::string& file, std::u16string& out) {
+bool PcFile(const std::string& file, KivText& out) {
   if (PcNameToUtf16(file, out)) return true;
   Complain("the PC name " + Printable(file) + " is not valid text in the locale's character set; rename it");
   return false;
 }
 
 int Get(const std::string& name, const std::string& file) {
-  std::u16string path;
+  KivText path;
   if (!PcFile(file, path)) return kExitUsage;
   if (!Kiv_GetPlayListContents(path.c_str(), Utf16(name).c_str(), nullptr))
     return Check(name, "cannot read playlist " + name + " (" + file + " holds what arrived)");
@@ -78,15 +78,15 @@ int Get(const std::string& name, const std::string& file) {
 }
 
 int Show(const Session& s, const std::string& name) {
-  char temp[] = "/tmp/kivmod-playlist-XXXXXX";
-  int fd = mkstemp(temp);
-  if (fd < 0) return Failed("cannot make a temporary file");
-  ::close(fd);
-  int result = Get(name, temp);
+  std::error_code ec;
+  const fs::path folder = MakeUniqueFolder(fs::temp_directory_path(ec), "kivmod-playlist-");
+  if (folder.empty()) return Failed("cannot make a temporary file");
+  const fs::path temp = folder / "playlist";
+  int result = Get(name, temp.string());
   std::ifstream in(temp, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), {});
-  std::error_code ec;
-  fs::remove(temp, ec);
+  in.close();
+  fs::remove_all(folder, ec);
   if (result != kExitOk) return result;
   std::vector<std::string> songs;
   for (std::size_t pos = 0; pos < text.size();) {
@@ -104,7 +104,7 @@ int Show(const Session& s, const std::string& name) {
 
 int Put(Session& s, const std::string& name, const std::string& file) {
   std::error_code ec;
-  const auto size = fs::file_size(file, ec);
+  const auto size = fs::file_size(PcPath(file), ec);
   if (ec) {
     Complain("cannot read " + file);
     return kExitNotFound;
@@ -115,7 +115,7 @@ int Put(Session& s, const std::string& name, const std::string& file) {
     Complain("playlist " + name + " exists on the phone; --replace replaces its content");
     return kExitFailed;
   }
-  std::u16string path;
+  KivText path;
   if (!PcFile(file, path)) return kExitUsage;
   const auto phoneName = Utf16(name);
   s.host.BeginTransfer("put", {{name, static_cast<int64_t>(size)}}, "");

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include <fnmatch.h>
-#include <langinfo.h>
-
+#include "system.hpp"
 #include "text.hpp"
 
 namespace fs = std::filesystem;
@@ -18,10 +16,10 @@ void StringList::Add(const std::string& text) { Kiv_StringList_Add(list_, Utf16(
 std::string Shown(const std::string& phonePath) { return phonePath.empty() ? "the top level" : phonePath; }
 
 // A PC name the library can be given, or the message that it cannot.
-bool PcName(const std::string& bytes, std::u16string& out) {
+bool PcName(const std::string& bytes, KivText& out) {
   if (PcNameToUtf16(bytes, out)) return true;
   Complain("the PC name " + Printable(bytes) + " is not valid text in the locale's character set (" +
-           nl_langinfo(CODESET) + "); rename it or run kivmod in a locale that spells it");
+           PcCharset() + "); rename it or run kivmod in a locale that spells it");
   return false;
 }
 
@@ -78,11 +76,9 @@ std::optional<std::vector<Tree::Entry>> Expand(Session& s, const std::string& ty
         return std::nullopt;
       }
       const Listing l = s.tree.List(at.path);
-      for (int fold : {0, FNM_CASEFOLD}) {
+      for (bool fold : {false, true}) {
         const std::size_t before = next.size();
-        auto matches = [&](const std::string& name) {
-          return ::fnmatch(parts[i].c_str(), name.c_str(), FNM_NOESCAPE | FNM_PERIOD | fold) == 0;
-        };
+        auto matches = [&](const std::string& name) { return MatchName(parts[i], name, fold); };
         for (const PhoneFolder& f : l.folders)
           if (matches(f.name)) next.push_back(Tree::Entry{Tree::Kind::Folder, f.path, f, {}});
         if (last)
@@ -110,7 +106,7 @@ bool ShadowedByPcFolder(const std::string& phonePath) {
   std::string local = phonePath;
   std::replace(local.begin(), local.end(), '\\', '/');
   std::error_code ec;
-  if (!fs::is_directory(local, ec)) return false;
+  if (!fs::is_directory(PcPath(local), ec)) return false;
   Complain("the PC folder ./" + local + " has the path of " + phonePath +
            " and would be taken for it; run kivmod from another folder");
   return true;

@@ -3,12 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
-#include <cwchar>
-#include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
 
-#include <cstring>
+#include "system.hpp"
 
 namespace cli {
 
@@ -41,8 +37,8 @@ std::string Utf8(const KivChar* text) {
   return out;
 }
 
-std::u16string Utf16(const std::string& text) {
-  std::u16string out;
+KivText Utf16(const std::string& text) {
+  KivText out;
   for (std::size_t i = 0; i < text.size();) {
     auto b = static_cast<unsigned char>(text[i]);
     uint32_t c = b;
@@ -54,10 +50,10 @@ std::u16string Utf16(const std::string& text) {
     i += n;
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      out += static_cast<KivChar>(0xD800 + (c >> 10));
+      out += static_cast<KivChar>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      out += static_cast<KivChar>(c);
     }
   }
   return out;
@@ -87,40 +83,7 @@ char32_t NextChar(const std::string& text, std::size_t& i) {
   return c;
 }
 
-// wcwidth under UTF-8 rules whatever the process's locale is.
-int CharWidth(char32_t c) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  int w = -1;
-  if (utf8) {
-    const locale_t old = uselocale(utf8);
-    w = ::wcwidth(static_cast<wchar_t>(c));
-    uselocale(old);
-  }
-  if (w >= 0) return w;
-  return c < 0x20 || c == 0x7F ? 0 : 1;
-}
-
 }  // namespace
-
-bool PcNameToUtf16(const std::string& bytes, std::u16string& out) {
-  const char* charset = nl_langinfo(CODESET);
-  if (!charset || !*charset || std::strcmp(charset, "ANSI_X3.4-1968") == 0) charset = "UTF-8";
-  iconv_t cd = iconv_open("UTF-16LE", charset);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string in = bytes, result(bytes.size() * 4 + 8, '\0');
-  char* inp = in.data();
-  std::size_t inleft = in.size();
-  char* outp = result.data();
-  std::size_t outleft = result.size();
-  const bool ok = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
-  iconv_close(cd);
-  if (!ok) return false;
-  std::u16string text;
-  for (const char* p = result.data(); p + 1 < outp; p += 2)
-    text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
-  out = std::move(text);
-  return true;
-}
 
 std::string Printable(const std::string& bytes) {
   std::string out;
@@ -239,23 +202,36 @@ std::string Duration(double seconds) {
 
 namespace {
 
-std::string Format(uint32_t seconds, const char* pattern) {
-  std::time_t t = static_cast<std::time_t>(seconds);
+// Local time as the pattern spells it; withOffset adds the UTC offset as "+02:00".
+std::string Format(std::time_t t, const char* pattern, bool withOffset) {
   std::tm tm{};
-  localtime_r(&t, &tm);
+  long offset = 0;
+  if (!LocalTm(t, tm, offset)) return {};
   char buf[64];
   std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
-  return std::string(buf, n);
+  std::string out(buf, n);
+  if (withOffset) out += OffsetText(offset, ":");
+  return out;
 }
 
 }  // namespace
 
-std::string LocalTime(uint32_t seconds) { return Format(seconds, "%Y-%m-%d %H:%M"); }
-std::string IsoTime(uint32_t seconds) {
-  std::string out = Format(seconds, "%Y-%m-%dT%H:%M:%S%z");
-  // strftime gives "+0200"; ISO 8601 text is easier to read back as "+02:00".
-  if (out.size() >= 5) out.insert(out.size() - 2, ":");
-  return out;
+std::string OffsetText(long seconds, const char* between) {
+  const long minutes = (seconds < 0 ? -seconds : seconds) / 60;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%c%02ld%s%02ld", seconds < 0 ? '-' : '+', minutes / 60, between, minutes % 60);
+  return buf;
+}
+
+std::string LocalTime(uint32_t seconds) { return Format(static_cast<std::time_t>(seconds), "%Y-%m-%d %H:%M", false); }
+std::string IsoTime(uint32_t seconds) { return Format(static_cast<std::time_t>(seconds), "%Y-%m-%dT%H:%M:%S", true); }
+std::string MailTime(std::time_t t) {
+  std::tm tm{};
+  long offset = 0;
+  if (!LocalTm(t, tm, offset)) return {};
+  char buf[64];
+  std::size_t n = std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S ", &tm);
+  return std::string(buf, n) + OffsetText(offset, "");
 }
 
 std::string Escaped(const std::string& text) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,9 +14,12 @@
 
 namespace cli {
 
+// The library's UTF-16 text (KivChar: char16_t, wchar_t on Windows).
+using KivText = std::basic_string<KivChar>;
+
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf8(const KivChar* text);
-std::u16string Utf16(const std::string& text);
+KivText Utf16(const std::string& text);
 
 // Text from the phone made safe for a terminal, as "ls -b" does: control characters become
 // C escapes ("\n", "\t", ...) or three octal digits ("\033"). Phone names hold no "\"
@@ -27,7 +32,10 @@ std::string Dump(const JsonValue& value);
 // A PC file name (bytes as the file system has them) as the library's UTF-16: UTF-8 in a
 // UTF-8 or the C/POSIX locale, else the locale's character set. False when the bytes are not
 // valid text there; nothing is replaced.
-bool PcNameToUtf16(const std::string& bytes, std::u16string& out);
+bool PcNameToUtf16(const std::string& bytes, KivText& out);
+// A PC path from the text the tool holds it in (UTF-8 on Windows, the file system's bytes
+// elsewhere); path::string() gives that text back.
+inline std::filesystem::path PcPath(const std::string& text) { return std::u8string(text.begin(), text.end()); }
 // Bytes that are not printable ASCII or valid UTF-8 shown as \xFF, for messages.
 std::string Printable(const std::string& bytes);
 
@@ -61,5 +69,9 @@ std::string Duration(double seconds);
 std::string LocalTime(uint32_t seconds);
 // ISO 8601 local time with its UTC offset: "2024-05-01T12:34:56+02:00".
 std::string IsoTime(uint32_t seconds);
+// A mail header's date: "Wed, 01 May 2024 12:34:56 +0200".
+std::string MailTime(std::time_t t);
+// An offset from UTC in seconds as "+HH" between "MM".
+std::string OffsetText(long seconds, const char* between);
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #include <stdlib.h>
 
 #include "commands.hpp"
+#include "system.hpp"
 #include "text.hpp"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,9 @@ namespace cli {
 namespace {
 
 // ---- get -------------------------------------------------------------------------------
+
+// What separates the folders of a PC path.
+const std::string kPcSeparators = std::string("/") + static_cast<char>(fs::path::preferred_separator);
 
 struct CopyGroup {
   fs::path dir;
@@ -55,7 +59,7 @@ void CollectFolder(Session& s, const PhoneFolder& folder, const fs::path& dir, s
       Complain("the folder " + Escaped(sub.path) + " is left out: its name is unsafe for the PC (" + why + ")");
       continue;
     }
-    CollectFolder(s, sub, dir / sub.name, out);
+    CollectFolder(s, sub, dir / PcPath(sub.name), out);
   }
 }
 
@@ -70,7 +74,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   std::map<std::string, int64_t> sizes;
   std::vector<const PhoneFile*> copied;
   for (const PhoneFile& f : group.files) {
-    fs::path local = group.dir / f.name;
+    fs::path local = group.dir / PcPath(f.name);
     if (s.options.overwrite == Overwrite::None && fs::exists(local, ec)) {
       if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", f.name.c_str());
       continue;
@@ -86,7 +90,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   s.host.BeginTransfer("get", sizes, "");
   // A copy that fails leaves the PC file as it was: the library writes beside it and puts
   // the copy in place only when complete.
-  std::u16string dir;
+  KivText dir;
   if (!PcName(group.dir.string(), dir)) return kExitUsage;
   int32_t done = Kiv_SendToPC(list.get(), dir.c_str(), s.host.Window());
   bool ok = done > 0 && s.host.reports == 0;
@@ -95,7 +99,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
   // the listing said is not the phone's file.
   if (done > 0) {
     for (const PhoneFile* f : copied) {
-      const fs::path local = group.dir / f->name;
+      const fs::path local = group.dir / PcPath(f->name);
       const auto size = fs::file_size(local, ec);
       if (ec || static_cast<int64_t>(size) == f->size) continue;
       Complain("get " + f->Path() + ": received " + std::to_string(size) + " bytes, the phone listed " +
@@ -115,10 +119,7 @@ int CopyGroupToPc(Session& s, const CopyGroup& group) {
 // is left in it.
 class StagingFolder {
  public:
-  explicit StagingFolder(const fs::path& parent) {
-    std::string pattern = (parent / ".kivmod-get-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
+  explicit StagingFolder(const fs::path& parent) : path_(MakeUniqueFolder(parent, ".kivmod-get-")) {}
   ~StagingFolder() {
     std::error_code ec;
     if (!path_.empty()) fs::remove_all(path_, ec);
@@ -141,7 +142,7 @@ int GetToFile(Session& s, const PhoneFile& file, const fs::path& target) {
     return kExitNotFound;
   }
   if (s.options.overwrite == Overwrite::None && fs::exists(fs::symlink_status(target, ec))) {
-    if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", target.filename().c_str());
+    if (!Quiet()) std::fprintf(stderr, "get %s skipped (it is on the PC already)\n", target.filename().string().c_str());
     return kExitOk;
   }
   StagingFolder staging(parent);
@@ -151,7 +152,7 @@ int GetToFile(Session& s, const PhoneFile& file, const fs::path& target) {
   }
   const int code = CopyGroupToPc(s, CopyGroup{staging.path(), {file}});
   if (code != kExitOk) return code;
-  fs::rename(staging.path() / file.name, target, ec);
+  fs::rename(staging.path() / PcPath(file.name), target, ec);
   if (ec) {
     Complain("cannot write " + target.string() + ": " + ec.message());
     return kExitFailed;
@@ -168,19 +169,20 @@ int GetToStdout(Session& s, const std::vector<PhoneFile>& files) {
     Complain("cannot make a temporary folder: " + std::string(std::strerror(errno)));
     return kExitFailed;
   }
+  SetStdoutBinary();
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (Cancelled()) return kExitCancelled;
     const fs::path dir = staging.path() / std::to_string(i);
     const int code = CopyGroupToPc(s, CopyGroup{dir, {files[i]}});
     if (code != kExitOk) return code;
-    std::ifstream in(dir / files[i].name, std::ios::binary);
+    std::ifstream in(dir / PcPath(files[i].name), std::ios::binary);
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
       if (std::fwrite(buffer, 1, static_cast<std::size_t>(in.gcount()), stdout) != static_cast<std::size_t>(in.gcount())) {
         Complain("cannot write to standard output: " + std::string(std::strerror(errno)));
         return kExitFailed;
       }
-    fs::remove(dir / files[i].name, ec);
+    fs::remove(dir / PcPath(files[i].name), ec);
   }
   if (std::fflush(stdout) != 0) {
     Complain("cannot write to standard output: " + std::string(std::strerror(errno)));
@@ -215,19 +217,8 @@ bool FolderAccepts(const PhoneFolder& folder, const std::string& extension) {
 // documented in docs/architecture.md: the source, a tab, the phone folder); empty when no
 // interrupted copy is recorded.
 std::string RecordedResumeSource() {
-  auto nonEmpty = [](const char* name) -> const char* {
-    const char* v = std::getenv(name);
-    return v && *v ? v : nullptr;
-  };
-  fs::path folder;
-  if (const char* dir = nonEmpty("KIVMOD_WORKDIR"))
-    folder = dir;
-  else if (const char* state = nonEmpty("XDG_STATE_HOME"))
-    folder = fs::path(state) / "kivmod";
-  else if (const char* home = nonEmpty("HOME"))
-    folder = fs::path(home) / ".local" / "state" / "kivmod";
-  else
-    return {};
+  const fs::path folder = LibraryWorkFolder();
+  if (folder.empty()) return {};
   std::ifstream in(folder / "ResumeFiles.txt", std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   const std::size_t tab = text.find('\t');
@@ -239,7 +230,7 @@ std::string RecordedResumeSource() {
 // A file for the phone: what the library is given (a PC path, or a phone path for
 // --from-phone), its name on the phone, its size, and how messages name it.
 struct Outgoing {
-  std::u16string source;
+  KivText source;
   std::string name;
   int64_t size = 0;
   std::string shown;
@@ -253,11 +244,11 @@ struct OutgoingFolder {
 };
 
 bool LocalFile(const fs::path& local, const std::string& typed, Outgoing& out) {
-  std::u16string wide;
+  KivText wide;
   if (!PcName(local.string(), wide)) return false;
   const std::string converted = Utf8(wide.c_str());
   std::error_code ec;
-  out = Outgoing{wide, converted.substr(converted.rfind('/') + 1), static_cast<int64_t>(fs::file_size(local, ec)),
+  out = Outgoing{wide, converted.substr(converted.find_last_of(kPcSeparators) + 1), static_cast<int64_t>(fs::file_size(local, ec)),
                  Printable(typed)};
   return true;
 }
@@ -279,7 +270,7 @@ bool CollectLocal(const fs::path& dir, const std::vector<std::string>& below, st
   for (const fs::directory_entry& e : entries) {
     const fs::path& path = e.path();
     if (e.is_directory(ec) && !e.is_symlink(ec)) {
-      std::u16string wide;
+      KivText wide;
       if (!PcName(path.filename().string(), wide)) return false;
       subfolders.emplace_back(path, Utf8(wide.c_str()));
     } else if (e.is_regular_file(ec)) {
@@ -359,10 +350,10 @@ int Get(Session& s, const std::vector<std::string>& args) {
     Complain("the PC destination is an empty name");
     return kExitUsage;
   }
-  const fs::path target = fs::absolute(typedTarget);
-  // The library takes "\\" in a PC path for a folder separator, as on Windows: such a
-  // folder would not be the one named here.
-  if (!toStdout && target.string().find('\\') != std::string::npos) {
+  const fs::path target = fs::absolute(PcPath(typedTarget));
+  // The library takes "\\" in a PC path for a folder separator, as on Windows: elsewhere such
+  // a folder would not be the one named here.
+  if (fs::path::preferred_separator != '\\' && !toStdout && target.string().find('\\') != std::string::npos) {
     Complain("the PC path " + target.string() + " holds a backslash, which kivmod reads as a folder separator; " +
              "choose one without");
     return kExitUsage;
@@ -398,7 +389,7 @@ int Get(Session& s, const std::vector<std::string>& args) {
   }
   std::error_code ec;
   const bool isFolder = fs::is_directory(target, ec);
-  const bool endsWithSlash = !typedTarget.empty() && typedTarget.back() == '/';
+  const bool endsWithSlash = !typedTarget.empty() && (typedTarget.back() == '/' || typedTarget.back() == static_cast<char>(fs::path::preferred_separator));
   // One phone file to a name that is no PC folder: that file is written, as cp does.
   if (!isFolder && !endsWithSlash && sources == 1 && !patterns && files.size() == 1 && folders.empty())
     return GetToFile(s, files.front(), target);
@@ -407,7 +398,7 @@ int Get(Session& s, const std::vector<std::string>& args) {
     return kExitUsage;
   }
   std::vector<CopyGroup> groups(1, CopyGroup{target, files});
-  for (const Tree::Entry& entry : folders) CollectFolder(s, entry.folder, target / entry.folder.name, groups);
+  for (const Tree::Entry& entry : folders) CollectFolder(s, entry.folder, target / PcPath(entry.folder.name), groups);
   // A folder whose copy failed does not stop the others; the run says it failed.
   int result = kExitOk;
   for (const CopyGroup& group : groups) {
@@ -453,7 +444,7 @@ int Put(Session& s, const std::vector<std::string>& args) {
       item = Outgoing{Utf16(source->path), source->file.name, source->file.size, source->path};
     } else {
       std::error_code ec;
-      const fs::path local = fs::absolute(args[i], ec).lexically_normal();
+      const fs::path local = fs::absolute(PcPath(args[i]), ec).lexically_normal();
       if (ec || !fs::exists(local, ec)) {
         Complain("no such file on the PC: " + args[i]);
         return kExitNotFound;
@@ -464,7 +455,7 @@ int Put(Session& s, const std::vector<std::string>& args) {
           return kExitUsage;
         }
         const fs::path dir = local.has_filename() ? local : local.parent_path();
-        std::u16string wide;
+        KivText wide;
         if (!PcName(dir.filename().string(), wide)) return kExitUsage;
         if (!CollectLocal(dir, {Utf8(wide.c_str())}, trees)) return kExitUsage;
         continue;

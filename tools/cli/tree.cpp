@@ -55,7 +55,7 @@ Listing Tree::List(const std::string& folder) const {
   Listing out;
   KivFolderInfoList* folders = Kiv_FolderInfoList_New();
   if (folder.empty()) {
-    Kiv_GetTopList(u"Root", folders);
+    Kiv_GetTopList(Utf16("Root").c_str(), folders);
   } else {
     KivFileInfoList* files = Kiv_FileInfoList_New();
     Kiv_GetList(Utf16(folder).c_str(), files, folders);
