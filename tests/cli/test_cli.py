@@ -80,11 +80,9 @@ def at_terminal(args, answers, env, cwd, prompt=b"[y/N/a]", seconds=30):
                 os.write(master, answers.pop(0) + b"\n")
         elif p.poll() is not None:
             break
-    try:
-        code = p.wait(timeout=max(1, end - time.monotonic()))
-    except subprocess.TimeoutExpired:
+    if time.monotonic() >= end:
         p.kill()
-        code = None
+    code = p.wait(timeout=5)
     os.close(master)
     return code, seen.decode(errors="replace")
 
@@ -113,8 +111,7 @@ line_cases = [
     (["get", "--help"], 0, "get [-R] PHONEPATH... [DIR]", "put [-R]"),
     (["-h", "playlist"], 0, "playlist put [--replace] NAME FILE", "sounds [PATH]"),
     (["java", "install", "--help"], 0, "java install FILE", "mail send"),
-    (["--link", "sim:/nonexistent/phone", "info"], 3, "could not connect to the phone: the simulated phone's folder "
-                                                      "/nonexistent/phone: No such file or directory"),
+    (["--link", "sim:/nonexistent/phone", "info"], 3, "the simulated phone's folder /nonexistent/phone: No such file"),
     (["--link", "serial:/dev/ttyKIV7", "info"], 3, "could not connect to the phone: cannot open /dev/ttyKIV7: No such file"),
     (["--link", "serial:" + __file__, "info"], 3, "could not connect to the phone: " + __file__ + " is not a serial device"),
 ]
@@ -168,20 +165,20 @@ def phone_cases(part):
             data = json.loads(kiv("--json", "info").stdout)
             check("json info", data["version"] == 3 and data["types"][1] == {"ext": "jar", "maxSize": 1000, "rules": 2}
                   and [f["path"] for f in data["folders"]] == ["Java", "Music", "Pictures"], data)
-            # The configuration file, overridden by the environment, overridden by the options.
+            # The configuration file, overridden by the environment, overridden by the options (the
+            # last one stays: the other cases give --link).
             config_cases = [
                 ("gives the link", "[phone]\nlink = sim:" + phone + "\n", {}, [], 0, "Music/"),
-                ("yields to KIVMOD_LINK", "link = sim:/nonexistent\n", {"KIVMOD_LINK": "sim:" + phone}, [], 0, "Music/"),
-                ("yields to --link", "link = sim:/nonexistent\n", {}, ["--link", "sim:" + phone], 0, "Music/"),
                 ("names the cable port", "port = 4\nwait = 100\n", {"KIVMOD_COM4": "/dev/ttyKIV4"}, [], 3, "COM4 (/dev/ttyKIV4)"),
                 ("with a bad value is a usage error", "link = tcp:nowhere\n", {}, [], 2, "config:1: link = tcp:nowhere"),
                 ("with an unknown key is a usage error", "[phone]\ncolour = red\n", {}, [], 2, "config:2: phone.colour = red"),
+                ("yields to KIVMOD_LINK", "link = sim:/nonexistent\n", {"KIVMOD_LINK": "sim:" + phone}, [], 0, "Music/"),
+                ("yields to --link", "link = sim:/nonexistent\n", {}, ["--link", "sim:" + phone], 0, "Music/"),
             ]
             for name, text, extra, args, code, shown in config_cases:
                 write(os.path.join(config_home, "kivmod", "config"), text.encode())
                 r = run(*args, "ls", env=dict(env, **extra), cwd=pc)
                 expect("config file " + name, r, code, ok=shown in r.stdout + r.stderr)
-            os.remove(os.path.join(config_home, "kivmod", "config"))
 
             # ---- ls -----------------------------------------------------------------------------------
             ls_cases = [
@@ -204,9 +201,8 @@ def phone_cases(part):
             check("ls --json -R nests folders with their flags", data["path"] == "Music" and live["path"] == "Music\\Rock\\Live"
                   and live["files"][0]["size"] == 5000 and rock["flags"] == ["renamable"]
                   and data["files"][0]["name"] == "first song.mp3" and re.match(r"\d{4}-\d\d-\d\dT", data["files"][0]["time"]), data)
-            unknown = (["ls", "Music/Nothing"], ["ls", "Nowhere"], ["get", "Music/none.mp3", "out"],
-                       ["rm", "Music/none.mp3"], ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"],
-                       ["ls", "--", "-l"])
+            unknown = (["ls", "Music/Nothing"], ["ls", "Nowhere"], ["get", "Music/none.mp3", "out"], ["rm", "Music/none.mp3"],
+                       ["mv", "Music/none.mp3", "x.mp3"], ["df", "Music/Nothing"], ["ls", "--", "-l"])
             for args, r in zip(unknown, run_all(kiv_apart, unknown)):
                 expect("unknown path exits 7: " + " ".join(args), r, 7, "no such file or folder")
 
@@ -241,9 +237,7 @@ def phone_cases(part):
         if part == "changes":
             # ---- put: to the phone, and from phone to phone ------------------------------------------
             tune, newer, moved = os.urandom(90000), os.urandom(50000), b"m" * 3000
-            write(pcp("tune.mp3"), tune)
-            expect("put copies the bytes, a line per file", kiv("put", "tune.mp3", "Music"), 0, "put tune.mp3 90000/90000",
-                   ok=holds({"Music/tune.mp3": tune}, phone))
+            write(ph("Music", "tune.mp3"), tune)
             for name, data in (("tune.mp3", newer), ("moved.mp3", moved), ("note.txt", b"note"),
                                ("album/one.mp3", b"1"), ("album/disc 2/two.mp3", b"22")):
                 write(pcp(name), data)
@@ -252,7 +246,7 @@ def phone_cases(part):
                  {"phone/Music/tune.mp3": tune}),
                 ("--no-clobber keeps the phone file", ["--no-clobber", "put", "tune.mp3", "Music"], 0, "skipped",
                  {"phone/Music/tune.mp3": tune}),
-                ("--yes replaces the phone file", ["--yes", "put", "tune.mp3", "Music"], 0, "put tune.mp3 50000/50000",
+                ("--yes replaces it, a line per file", ["--yes", "put", "tune.mp3", "Music"], 0, "put tune.mp3 50000/50000",
                  {"phone/Music/tune.mp3": newer}),
                 ("--move removes the PC file", ["put", "--move", "moved.mp3", "Music/Rock"], 0, "",
                  {"pc/moved.mp3": None, "phone/Music/Rock/moved.mp3": moved}),
@@ -303,14 +297,12 @@ def phone_cases(part):
             os.makedirs(pcp("Music", "New"))
             expect("rm refuses when a PC folder has the phone path", kiv("rm", "-r", "Music/New"), 5, "PC folder",
                    ok=holds({"New": FOLDER}, ph("Music")))
-            os.removedirs(pcp("Music", "New"))
 
             # ---- df -----------------------------------------------------------------------------------
             data = json.loads(kiv("--json", "df", "Music").stdout)
             check("df --json", len(data) == 1 and data[0]["path"] == "Music" and data[0]["total"] == 100000000
                   and 0 < data[0]["free"] <= data[0]["total"] and data[0]["used"] == data[0]["total"] - data[0]["free"], data)
-            expect("df is readable", r := kiv("df", "Music"), 0,
-                   ok=re.search(r"^Music\s+95\.4M\s+\S+\s+\S+\s+\d+%$", r.stdout, re.M))
+            expect("df is readable", r := kiv("df", "Music"), 0, ok=re.search(r"^Music\s+95\.4M\s+\S+\s+\S+\s+\d+%$", r.stdout, re.M))
 
         if part == "terminal":
             # ---- questions at a terminal ----------------------------------------------------------------
