@@ -461,7 +461,7 @@ def phone_cases(part):
             os.makedirs(pcp("dirs", "big.mp3"))
             expect("a folder at the target is said", kiv("get", "Music/big.mp3", "dirs"), 5, "is a folder")
             # The resume hint follows the record: a copy cut at its first piece can be resumed; once
-            # resumed, nothing is offered.
+            # resumed, nothing is offered, nor for a phone without room.
             write(pcp("song.mp3"), big)
             faults('<fault code="0x05" kind="result" value="0x23" times="1"/>')
             expect("a put cut at its first piece offers resume", kiv("put", "song.mp3", "Music"), 5, "kivmod resume")
@@ -469,6 +469,10 @@ def phone_cases(part):
             faults("")
             expect("resume sends a copy that never reached the phone", kiv("resume"), 0, ok=read(ph("Music", "song.mp3")) == big)
             check("a completed resume leaves nothing to resume", "kivmod resume" not in kiv("resume").stderr)
+            os.remove(ph("Music", "song.mp3"))
+            faults('<internal total="5000"/>')
+            expect("a full phone is said and offers no resume", r := kiv("put", "song.mp3", "Music"), 5,
+                   "not enough free space", ok="kivmod resume" not in r.stderr)
 
         if part == "family":
             # ---- java and mail ----------------------------------------------------------------------
