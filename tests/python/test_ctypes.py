@@ -1,10 +1,9 @@
-"""Drives the shared library from Python ctypes as a host would: the simulated phone
-in-process, and a phone scripted behind the plugged link (the link table's layout)."""
+# Drives the shared library from Python ctypes as a host would, against a phone scripted behind
+# the plugged link: the layouts of the link table, the type list and the report as a host
+# declares them on its own.
 import ctypes as C
-import os
 import struct
 import sys
-import tempfile
 
 lib = C.CDLL(sys.argv[1])
 failed = []
@@ -55,39 +54,16 @@ def model_name():
     return bytes(buffer).decode("utf-16-le").split("\0")[0]
 
 
-# The simulated phone in this process.
-with tempfile.TemporaryDirectory() as phone_dir:
-    for name in ("Music", "Pictures"):
-        os.mkdir(os.path.join(phone_dir, name))
-    config = os.path.join(phone_dir, "..", os.path.basename(phone_dir) + ".xml")
-    with open(config, "w") as f:
-        f.write('<phone model="py phone" version="8"><types>mp3|3|0/jpg|1|9</types></phone>')
-    os.environ.update(KIVMOD_LINK="sim:" + phone_dir, KIVMOD_SIM_CONFIG=config)
-    lib.Kiv_InitalizeU(wnd)
-    check("sim connect", lib.Kiv_Connect(1, 0, wnd, 1) == 1)
-    check("sim version", lib.Kiv_GetFileManVersion() == 8)
-    check("sim model", model_name() == "PY PHONE")
-    types = lib.Kiv_GetSupportFileExt().contents
-    check("sim types", types.count == 2 and types.entries[1].maxSize == 9 and types.entries[1].rules == 1)
-    check("sim disconnect", lib.Kiv_Disconnect() == 1)
-    os.remove(config)
-    del os.environ["KIVMOD_LINK"], os.environ["KIVMOD_SIM_CONFIG"]
-
 # A phone scripted behind the plugged link: every entry of the table in its place.
 V, I, U8P = C.c_void_p, C.c_int, C.POINTER(C.c_uint8)
 calls, answers, sent = [], [], []
-state = {"up": False, "seq": 0, "connect": 1}
+state = {"up": False, "connect": 1}
 
 
 def connect(user, ident, length):
     calls.append(("connect", ident[:length]))
     state["up"] = state["connect"] == 1
     return state["connect"]
-
-
-def next_seq(user):
-    state["seq"] = (state["seq"] + 1) & 0xFF
-    return state["seq"]
 
 
 def pkt_send(user, cls, code, flag, seq, body, length):
@@ -120,7 +96,7 @@ table = [("set_trans_method", None, [I], log("method")), ("set_com_port", None, 
          ("close_port_handle", I, [], lambda u: 1), ("set_bt_device_address", None, [U8P], lambda u, a: None)] + \
         [(name, I, [], lambda u: 1) for name in ("bt_connection", "bt_connection_ex", "bt_disconnection",
                                                  "bt_disconnection_ex")] + \
-        [("get_next_seq_num", C.c_uint8, [], next_seq), ("get_req_timeout", C.c_uint32, [], lambda u: 5000),
+        [("get_next_seq_num", C.c_uint8, [], lambda u: (len(sent) + 1) & 0xFF), ("get_req_timeout", C.c_uint32, [], lambda u: 5000),
          ("set_req_timeout", None, [C.c_uint32], lambda u, ms: None),
          ("pkt_send", I, [C.c_uint8, C.c_uint8, C.c_int32, C.c_uint8, U8P, C.c_uint16], pkt_send),
          ("pkt_read", I, [U8P, U8P, U8P, C.POINTER(C.c_uint16)], pkt_read),
@@ -130,7 +106,7 @@ Ops = type("Ops", (C.Structure,), {"_fields_": [("user", V)] + types_of})
 ops = Ops(None, *[kind(function) for (_, kind), (_, _, _, function) in zip(types_of, table)])
 lib.Kiv_SetPhoneLink(C.byref(ops))
 
-types_text = "mp3|3|0".encode("utf-16-le") + b"\0\0"
+types_text = "mp3|3|0/jpg|1|9".encode("utf-16-le") + b"\0\0"
 answers[:] = [b"\x01" + struct.pack("<IBII", 0xFFFFFFFF, 3, 1024, 64) + types_text + struct.pack("<IIBB", 32, 255, 4, 0),
               b"\x01\x00\x00" + "Music|3".encode("utf-16-le") + b"\0\0"]
 lib.Kiv_InitalizeU(wnd)
@@ -138,8 +114,10 @@ check("plugged connect", lib.Kiv_Connect(4, 0, wnd, 2) == 1)
 check("plugged setup", [c[0] for c in calls[:5]] == ["method", "port", "baud", "hwnd", "connect"]
       and calls[1:3] == [("port", 4), ("baud", 115200)] and calls[4] == ("connect", b"qorvend"))
 check("plugged handshake request", sent[0][:3] == (0x20, 0x01, 1) and sent[0][4] == b"")
-check("plugged version", lib.Kiv_GetFileManVersion() == 3)
-check("plugged model", model_name() == "PLUGGED ONE")
+check("plugged version and model", lib.Kiv_GetFileManVersion() == 3 and model_name() == "PLUGGED ONE")
+types = lib.Kiv_GetSupportFileExt().contents
+check("plugged types", types.count == 2 and types.entries[1].maxSize == 9 and types.entries[1].rules == 1)
+check("plugged disconnect", lib.Kiv_Disconnect() == 1 and ("disconnect", None) in calls)
 
 # A locked phone: one lock message, no report; another failure: one report without text.
 for result, expected in ((-2, [(0x401, 0, None)]), (0, [(0x8064, 0xCF, 0x80)])):
