@@ -55,7 +55,7 @@ kiv put "$pc/new song.mp3" Music
 cmp "$pc/new song.mp3" "$phone/Music/new song.mp3"
 echo
 echo "== kivmod get (a phone file into a PC folder)"
-kiv get "Music/first song.mp3" "$pc/copies"
+kiv get "Music/first song.mp3" "$pc/copies/"
 cmp "$phone/Music/first song.mp3" "$pc/copies/first song.mp3"
 ls -l "$pc/copies"
 echo
