@@ -22,20 +22,15 @@ ctest --test-dir build-win64 --output-on-failure -j2 --timeout 300
 # The open-folder and copy benches under Wine beside the same benches on Linux from
 # build/release: both opens list one folder of 100,000 files served over TCP by the Linux
 # simulated phone, so that only the library's system differs. One summary line per bench.
+source tests/win32/phone.sh
 wine_benches() {
   release=$PWD/build/release/bench files=100000 sim=""
   tmp=$(mktemp -d)
   trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; rm -rf "$tmp"' EXIT
   mkdir -p "$tmp/phone/Music"
   (cd "$tmp/phone/Music" && seq -f 'track %06g.mp3' 0 $((files - 1)) | xargs -d '\n' touch)
-  "$phonesim" --tcp 0 "$tmp/phone" >"$tmp/sim.out" 2>&1 </dev/null &
-  sim=$!
-  for _ in $(seq 100); do
-    grep -q 'serving on tcp:' "$tmp/sim.out" && break
-    sleep 0.1
-  done
-  port=$(sed -n 's/.*serving on tcp:127.0.0.1:\([0-9]*\).*/\1/p' "$tmp/sim.out")
-  [ -n "$port" ] || { echo "the simulated phone did not start"; cat "$tmp/sim.out"; return 1; }
+  start_phone "$phonesim" "$tmp/phone" "$tmp/sim.out" --tcp 0
+  sim=$phone_pid port=${phone_at##*:}
   echo "== open_folder_bench, Linux"
   "$release/open_folder_bench" $files "tcp:127.0.0.1:$port" | tee "$tmp/open.linux"
   echo "== open_folder_bench, Wine"

@@ -7,6 +7,7 @@ set -euo pipefail
 kivmod=$1 phonesim=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 run() { bash "$here/../../scripts/wine/run.sh" "$kivmod" "$@"; }
+source "$here/phone.sh"
 # Wine turns the Linux command line into the Windows one through the locale's character set.
 export LC_ALL=C.UTF-8
 export WINEPREFIX=$(bash "$here/../../scripts/wine/prefix.sh")
@@ -29,14 +30,8 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$tmp/phone/Music" "$tmp/phone/Pictures" "$tmp/pc" "$tmp/back"
 head -c $((300 << 10)) /dev/urandom > "$tmp/pc/Grüße.mp3"
-"$phonesim" --tcp 0 "$tmp/phone" > "$tmp/sim.out" 2> "$tmp/sim.err" &
-sim=$!
-for _ in $(seq 100); do
-  grep -q 'serving on tcp:' "$tmp/sim.out" 2>/dev/null && break
-  sleep 0.1
-done
-link=$(sed -n 's/.*serving on \(tcp:.*\)/\1/p' "$tmp/sim.out")
-[ -n "$link" ] || { echo "the simulated phone did not start"; cat "$tmp/sim.err"; exit 1; }
+start_phone "$phonesim" "$tmp/phone" "$tmp/sim.out" --tcp 0
+sim=$phone_pid link=$phone_at
 
 out=$(run --link "$link" ls)
 [[ $out == *"Music/"* && $out == *"Pictures/"* ]] || { echo "ls printed: $out"; exit 1; }
@@ -48,14 +43,8 @@ run --link "$link" -q get "Music/Grüße.mp3" "$tmp/back"
 cmp "$tmp/pc/Grüße.mp3" "$tmp/back/Grüße.mp3"
 echo "ls, put and get over $link, byte-identical"
 
-"$phonesim" --pty "$tmp/phone" > "$tmp/pty.out" 2> "$tmp/pty.err" &
-ptysim=$!
-for _ in $(seq 100); do
-  grep -q 'serving on serial:' "$tmp/pty.out" 2>/dev/null && break
-  sleep 0.1
-done
-device=$(sed -n 's/.*serving on serial:\(.*\)/\1/p' "$tmp/pty.out")
-[ -n "$device" ] || { echo "the simulated phone did not start on a pseudo-terminal"; cat "$tmp/pty.err"; exit 1; }
+start_phone "$phonesim" "$tmp/phone" "$tmp/pty.out" --pty
+ptysim=$phone_pid device=${phone_at#serial:}
 ln -sfn "$device" "$WINEPREFIX/dosdevices/com8"
 out=$(run --port 8 ls Music)
 [[ $out == *"Grüße.mp3"* ]] || { echo "ls Music over COM8 printed: $out"; exit 1; }

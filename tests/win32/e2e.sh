@@ -6,6 +6,7 @@
 set -euo pipefail
 phonesim=$1 host=$2 dll=$3
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/phone.sh"
 prefix=$(bash "$here/../../scripts/wine/prefix.sh")
 tmp=$(mktemp -d)
 sim=
@@ -17,14 +18,8 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$tmp/phone/Music" "$tmp/pc"
 head -c $((5 << 20)) /dev/urandom > "$tmp/pc/up.mp3"
-"$phonesim" --pty "$tmp/phone" > "$tmp/sim.out" 2> "$tmp/sim.err" &
-sim=$!
-for _ in $(seq 100); do
-  grep -q 'serving on serial:' "$tmp/sim.out" 2>/dev/null && break
-  sleep 0.1
-done
-device=$(sed -n 's/.*serving on serial:\(.*\)/\1/p' "$tmp/sim.out")
-[ -n "$device" ] || { echo "the simulated phone did not start"; cat "$tmp/sim.err"; exit 1; }
+start_phone "$phonesim" "$tmp/phone" "$tmp/sim.out" --pty
+sim=$phone_pid device=${phone_at#serial:}
 ln -sfn "$device" "$prefix/dosdevices/com7"
 export WINEPREFIX=$prefix
 bash "$here/../../scripts/wine/run.sh" "$host" "$dll" 7 "Z:${tmp//\//\\}\\pc"
