@@ -1,8 +1,6 @@
 // Feeds arbitrary bytes to the backup data file reader as a file on disk: the header check
 // walks the whole file, then every entry and its content is read in small and large steps.
 // Any crash, out-of-bounds read, leak or hang is a finding.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,11 +8,12 @@
 
 #include "link/backup_file.hpp"
 #include "platform/text.hpp"
+#include "scratch.hpp"
 
 namespace {
 
 const std::string& DataPath() {
-  static const std::string path = "/tmp/kivmod-backup-fuzz-" + std::to_string(::getpid()) + ".dat";
+  static const std::string path = fuzz::ScratchPath("kivmod-backup-fuzz") + ".dat";
   return path;
 }
 

@@ -199,7 +199,7 @@ uint32_t VerifyFile(OpenFile& f, const BackupHeaderBlock& header) {
   uint32_t recordCrc = Crc32(header.bytes.data(), header.bytes.size());
   uint32_t contentCrc = 0;
   uint32_t count = 0;
-  std::vector<uint8_t> chunk(BufferedFile::kBufferSize);
+  const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(BufferedFile::kBufferSize);
   f.file.Seek(kBackupHeaderSize);
   while (f.file.position() < trailer.dataLength) {
     uint64_t left = trailer.dataLength - f.file.position();
@@ -209,9 +209,9 @@ uint32_t VerifyFile(OpenFile& f, const BackupHeaderBlock& header) {
     if (!RecordWellFormed(r) || r.Length() > left - r.bytes.size()) return kBackupErrInvalidFormat;
     recordCrc = Crc32(r.bytes.data(), r.bytes.size(), recordCrc);
     for (uint32_t rest = r.Length(); rest > 0;) {
-      std::size_t n = std::min<std::size_t>(rest, chunk.size());
-      if (!f.file.Read(chunk.data(), n)) return FileError(f.file);
-      contentCrc = Crc32(chunk.data(), n, contentCrc);
+      std::size_t n = std::min<std::size_t>(rest, BufferedFile::kBufferSize);
+      if (!f.file.Read(chunk.get(), n)) return FileError(f.file);
+      contentCrc = Crc32(chunk.get(), n, contentCrc);
       rest -= static_cast<uint32_t>(n);
     }
     ++count;

@@ -53,14 +53,14 @@ bool BufferedFile::Fail(int error) {
 bool BufferedFile::OpenForWriting(const std::filesystem::path& path) {
   if (int error = file_.OpenForWriting(path)) return Fail(error);
   writing_ = true;
-  buffer_.resize(kBufferSize);
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
   return true;
 }
 
 bool BufferedFile::OpenForReading(const std::filesystem::path& path) {
   if (int error = file_.OpenForReading(path)) return Fail(error);
   writing_ = false;
-  buffer_.resize(kBufferSize);
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
   return true;
 }
 
@@ -79,16 +79,16 @@ bool BufferedFile::WriteAll(const uint8_t* data, std::size_t size) {
 }
 
 bool BufferedFile::Write(const uint8_t* data, std::size_t size) {
-  if (used_ + size > buffer_.size()) {
+  if (used_ + size > kBufferSize) {
     if (!Flush()) return false;
     // Large pieces go straight to the file instead of through the buffer.
-    if (size >= buffer_.size()) {
+    if (size >= kBufferSize) {
       if (!WriteAll(data, size)) return false;
       position_ += size;
       return true;
     }
   }
-  std::memcpy(buffer_.data() + used_, data, size);
+  std::memcpy(buffer_.get() + used_, data, size);
   used_ += size;
   position_ += size;
   return true;
@@ -96,7 +96,7 @@ bool BufferedFile::Write(const uint8_t* data, std::size_t size) {
 
 bool BufferedFile::Flush() {
   if (used_ == 0) return true;
-  if (!WriteAll(buffer_.data(), used_)) return false;
+  if (!WriteAll(buffer_.get(), used_)) return false;
   used_ = 0;
   return true;
 }
@@ -117,7 +117,7 @@ bool BufferedFile::Fill() {
   // The buffer is empty here: refill it from position_.
   bufferOffset_ = position_;
   begin_ = used_ = 0;
-  if (int error = file_.ReadAt(position_, buffer_.data(), buffer_.size(), used_)) return Fail(error);
+  if (int error = file_.ReadAt(position_, buffer_.get(), kBufferSize, used_)) return Fail(error);
   return true;
 }
 
@@ -126,7 +126,7 @@ bool BufferedFile::Read(uint8_t* data, std::size_t size, std::size_t* got) {
   while (done < size) {
     if (begin_ == used_) {
       std::size_t left = size - done;
-      if (left >= buffer_.size()) {
+      if (left >= kBufferSize) {
         // Large reads go straight into the caller's memory.
         std::size_t n = 0;
         if (int error = file_.ReadAt(position_, data + done, left, n)) {
@@ -147,7 +147,7 @@ bool BufferedFile::Read(uint8_t* data, std::size_t size, std::size_t* got) {
       if (used_ == 0) break;
     }
     std::size_t n = std::min(size - done, used_ - begin_);
-    std::memcpy(data + done, buffer_.data() + begin_, n);
+    std::memcpy(data + done, buffer_.get() + begin_, n);
     begin_ += n;
     done += n;
     position_ += n;

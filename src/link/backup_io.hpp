@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <vector>
+#include <memory>
 
 #include "platform/system_file.hpp"
 
@@ -73,7 +73,8 @@ class BufferedFile {
   SystemFile file_;
   int error_ = 0;
   uint64_t position_ = 0;
-  std::vector<uint8_t> buffer_;
+  // kBufferSize bytes, left uninitialised: every byte is written before it is read.
+  std::unique_ptr<uint8_t[]> buffer_;
   // Write buffer: [0, used_). Read buffer: [begin_, used_) holds the bytes at position_.
   std::size_t begin_ = 0;
   std::size_t used_ = 0;
