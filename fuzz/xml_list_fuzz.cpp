@@ -43,11 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   kiv::CXmlFileList list;
   list.SetLimits(limits);
-  if (list.Load(kiv::Utf8ToU16(ListPath()))) {
-    kiv::XmlFileItems items;
-    if (way == 1) list.ParseFolderList(items);
-    else list.ParseSoundList(items);
-  }
+  std::size_t items = 0;
+  auto count = [&](kiv::XML_FILE_ITEM&) { ++items; };
+  const std::u16string path = kiv::Utf8ToU16(ListPath());
+  if (way == 1) list.VisitFolderList(path, count);
+  else list.VisitSoundList(path, count);
   // Each input's file goes with it, so that a run leaves nothing behind.
   std::remove(ListPath().c_str());
   return 0;

@@ -369,6 +369,8 @@ TEST_F(Tree, OpenFailuresAndTheirReports) {
       {"no answer", [&] { phone.NoAnswer(); }, 1},
       {"refused", [&] { phone.Answer({0x00}, 0x00, 0x72); }, 0},
       {"not XML", [&] { phone.Answer(Listing(u"<file")); }, 0},
+      // The files before the break are read, then dropped with the rest.
+      {"breaks off", [&] { phone.Answer(XmlPiece(0x01, u"<folderlist>" + File(u"a.mp3", 1) + File(u"b.mp3", 2))); }, 0},
       {"rejected result", [&] { phone.Answer({0x30}); }, 1},
   };
   for (const auto& c : cases) {
@@ -379,6 +381,7 @@ TEST_F(Tree, OpenFailuresAndTheirReports) {
     EXPECT_EQ(Kiv_OpenFolder(K(u"Music"), window.wnd), 0);
     EXPECT_EQ(window.Reports(), std::vector<Report>(c.reports, {kiv::kReportListFailed, 1, u"Music"}));
     EXPECT_EQ(m().FindFolder(u"Music")->m_bListed, 0);
+    EXPECT_EQ(m().m_FileInfos.size(), 0u);
   }
   // A failure deep in the walk fails the whole open; what was read stays.
   phone.Answer(Listing(File(u"a.mp3", 1) + Folder(u"Rock")));

@@ -316,12 +316,12 @@ class XmlFileListTest : public ::testing::Test {
  protected:
   std::vector<std::string> Parse(const std::string& body, bool sound) {
     CXmlFileList list;
-    EXPECT_EQ(list.Load(dir.WriteList(body)), 1) << U16ToUtf8(list.LastErrorDetail());
-    EXPECT_EQ(list.LastError(), u"Success");
-    XmlFileItems items;
-    EXPECT_EQ(sound ? list.ParseSoundList(items) : list.ParseFolderList(items), 1);
     std::vector<std::string> out;
-    for (const auto& item : items) out.push_back(Summary(item));
+    auto keep = [&](XML_FILE_ITEM& item) { out.push_back(Summary(item)); };
+    const std::u16string path = dir.WriteList(body);
+    EXPECT_EQ(sound ? list.VisitSoundList(path, keep) : list.VisitFolderList(path, keep), 1)
+        << U16ToUtf8(list.LastErrorDetail());
+    EXPECT_EQ(list.LastError(), u"Success");
     return out;
   }
   ScopedTz tz{"UTC"};
@@ -356,26 +356,23 @@ TEST_F(XmlFileListTest, FolderListTakesRecordsByCount) {
               Items{"F|f||1|1|" + std::to_string(code) + "|0"});
 }
 
-TEST_F(XmlFileListTest, LoadAndParseResults) {
+TEST_F(XmlFileListTest, ReadFailures) {
   CXmlFileList list;
-  XmlFileItems items(1);
-  EXPECT_EQ(list.ParseFolderList(items), 0);  // nothing loaded
-  EXPECT_EQ(list.ParseSoundList(items), 0);
-  EXPECT_EQ(list.Load(dir.Write("bad.xml", "\xEF\xBB\xBF<l><file name=\"a\"></l>")), 0);
+  std::vector<std::string> seen;
+  auto keep = [&](XML_FILE_ITEM& item) { seen.push_back(Summary(item)); };
+  // A document that breaks off after a whole item: the item may have been handed out, but
+  // the read fails, and the item that was being read when it broke off never is.
+  EXPECT_EQ(list.VisitFolderList(dir.Write("bad.xml", "\xEF\xBB\xBF<l><folder name=\"a\" attr=\"FIX\" created=\"0\"/>"
+                                                      "<file name=\"b\"></l>"),
+                                 keep),
+            0);
   EXPECT_EQ(list.LastError(), u"XML Document FAILED to load");
   EXPECT_FALSE(list.LastErrorDetail().empty());
-  EXPECT_EQ(list.ParseFolderList(items), 0);
-  EXPECT_EQ(list.Load(dir.Write("none/x.xml", "")), 0);
-
-  // A load replaces the records of an earlier one; a parse frees them.
-  ASSERT_EQ(list.Load(dir.WriteList("<l><folder name=\"old\" attr=\"FIX\" created=\"0\"/></l>")), 1);
-  ASSERT_EQ(list.Load(dir.WriteList("<l><folder name=\"new\" attr=\"FIX\" created=\"0\"/></l>")), 1);
+  EXPECT_LE(seen.size(), 1u);
+  EXPECT_EQ(list.VisitSoundList(dir.Write("none/x.xml", ""), keep), 0);
+  EXPECT_EQ(list.VisitFolderList(dir.WriteList("<l><folder name=\"new\" attr=\"FIX\" created=\"0\"/></l>"), keep), 1);
   EXPECT_EQ(list.LastError(), u"Success");
-  EXPECT_EQ(list.ParseFolderList(items), 1);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[1].m_strName, u"new");
-  EXPECT_EQ(list.ParseFolderList(items), 0);
-  EXPECT_EQ(items.size(), 2u);
+  EXPECT_EQ(seen.back(), "D|new||0|0|0|16384");
 }
 
 TEST_F(XmlFileListTest, SoundListPairsFilesWithTheirTags) {
@@ -428,14 +425,13 @@ TEST(XmlCreatedTest, DaylightSavingDecidesTheOffset) {
   EXPECT_EQ(CXmlFileList::ParseCreated(u"20090115T120000"), 1232017200u);  // CET, UTC+1
   // A zone changed after the last tzset() still applies, to single values and to lists.
   TempFolder dir;
-  CXmlFileList list;
-  ASSERT_EQ(list.Load(dir.WriteList("<l><file name=\"f\" created=\"20090729T143015\" size=\"1\" drm=\"NO\"/></l>")),
-            1);
+  const std::u16string path =
+      dir.WriteList("<l><file name=\"f\" created=\"20090729T143015\" size=\"1\" drm=\"NO\"/></l>");
   setenv("TZ", "UTC", 1);
   EXPECT_EQ(CXmlFileList::ParseCreated(u"20090729T143015"), 1248877815u);
   setenv("TZ", "Asia/Tokyo", 1);
   XmlFileItems items;
-  ASSERT_EQ(list.ParseFolderList(items), 1);
+  ASSERT_EQ(CXmlFileList().VisitFolderList(path, [&](XML_FILE_ITEM& item) { items.push_back(item); }), 1);
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].m_tCreated, 1248877815u - 9 * 3600);
 }

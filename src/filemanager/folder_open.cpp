@@ -57,11 +57,10 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
   const bool writable = (listed->m_dwAttr & kFolderWritable) != 0;
   XmlFileItems folders;
   {
-    CXmlFileList list;
     const std::u16string& xmlPath = m_PFileMan.m_strTempXmlPath;
-    if (!list.Load(xmlPath)) return 0;
-    m_FileInfos.reserve(m_FileInfos.size() + list.ElementCount());
-    const int parsed = list.VisitFolderList([&](XML_FILE_ITEM& item) {
+    const std::size_t before = m_FileInfos.size();
+    CXmlFileList list;
+    const int parsed = list.VisitFolderList(xmlPath, [&](XML_FILE_ITEM& item) {
       if (item.m_nType == kXmlItemFolder) {
         folders.push_back(std::move(item));
         return;
@@ -71,7 +70,11 @@ int CPhoneFileManager::OpenFolder(std::u16string_view path, bool recursive, KivH
       m_FileInfos.push_back(PhoneFileInfo{folderPath, std::move(item.m_strName), item.m_nSize, 0, t, t, t,
                                           writable ? 0u : kFileNotWritable});
     });
-    if (!parsed) return 0;
+    if (!parsed) {
+      // A list that breaks off adds none of its files.
+      m_FileInfos.truncate(before);
+      return 0;
+    }
     std::error_code ec;
     std::filesystem::remove(LocalPath(xmlPath), ec);
   }

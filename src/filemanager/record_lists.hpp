@@ -4,6 +4,10 @@
 // of the case-folded key and the record's position, and a lookup compares the records that
 // share the hash, so no key text is stored twice.
 //
+// The records sit in a deque and the index in one flat table, so that a list of many
+// records grows without copying them, without an allocation per record, and without
+// holding twice their room.
+//
 // Records may be changed in place through operator[]; a change of a key field (a folder's
 // path, a file's folder or name) must be followed by Reindex().
 #pragma once
@@ -11,9 +15,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <algorithm>
 #include <cstdint>
-#include <unordered_map>
+#include <deque>
 #include <vector>
 
 #include "filemanager/records.hpp"
@@ -21,11 +26,64 @@
 
 namespace kiv {
 
+// Open-addressing table from key hashes to record positions: 8 bytes a slot, at most half
+// of the slots in use, linear probing. The records of one hash lie in one run of slots, so a
+// lookup walks from the hash's home slot to the first empty one.
+class PositionIndex {
+ public:
+  void clear() {
+    slots_.clear();
+    used_ = 0;
+  }
+  void reserve(std::size_t count) {
+    if (2 * count > slots_.size()) Resize(2 * count);
+  }
+  void insert(uint64_t hash, std::size_t position) {
+    if (2 * (used_ + 1) > slots_.size()) Resize(std::max<std::size_t>(16, 2 * slots_.size()));
+    Place({Fold(hash), static_cast<uint32_t>(position + 1)});
+    ++used_;
+  }
+  // Calls visit(position) for each record of this hash (and the rare others that share its
+  // 32-bit fold), in no particular order.
+  template <typename Visit>
+  void ForEach(uint64_t hash, Visit&& visit) const {
+    if (slots_.empty()) return;
+    const uint32_t fold = Fold(hash);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = fold & mask; slots_[i].position != 0; i = (i + 1) & mask)
+      if (slots_[i].hash == fold) visit(std::size_t{slots_[i].position} - 1);
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t position = 0;  // the record's position + 1; 0 marks an empty slot
+  };
+  static uint32_t Fold(uint64_t hash) { return static_cast<uint32_t>((hash * 0x9E3779B97F4A7C15ull) >> 32); }
+  void Place(Slot slot) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].position != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+  // To the power of two at least count slots, placing the used slots again.
+  void Resize(std::size_t count) {
+    std::size_t size = 16;
+    while (size < count) size *= 2;
+    const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+    for (const Slot& slot : old)
+      if (slot.position != 0) Place(slot);
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
 template <typename Record>
 class RecordList {
  public:
-  using iterator = typename std::vector<Record>::iterator;
-  using const_iterator = typename std::vector<Record>::const_iterator;
+  using iterator = typename std::deque<Record>::iterator;
+  using const_iterator = typename std::deque<Record>::const_iterator;
 
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
@@ -39,20 +97,12 @@ class RecordList {
 
   void push_back(Record record) {
     items_.push_back(std::move(record));
-    if (!dirty_) index_.emplace(Hash(items_.back()), items_.size() - 1);
+    if (!dirty_) index_.insert(Hash(items_.back()), items_.size() - 1);
   }
   template <typename... Args>
   Record& emplace_back(Args&&... args) {
     push_back(Record(std::forward<Args>(args)...));
     return items_.back();
-  }
-  // Room for count records. Grows at least geometrically, so that many small reservations
-  // in a row (one per folder of a tree) never copy the records over and over.
-  void reserve(std::size_t count) {
-    if (count <= items_.capacity()) return;
-    count = std::max(count, 2 * items_.capacity());
-    items_.reserve(count);
-    if (!dirty_) index_.reserve(count);
   }
   void clear() {
     items_.clear();
@@ -98,9 +148,9 @@ class RecordList {
   std::optional<std::size_t> FindHashed(uint64_t hash, Match&& match) const {
     if (dirty_) Rebuild();
     std::optional<std::size_t> first;
-    auto [from, to] = index_.equal_range(hash);
-    for (auto it = from; it != to; ++it)
-      if ((!first || it->second < *first) && match(items_[it->second])) first = it->second;
+    index_.ForEach(hash, [&](std::size_t i) {
+      if ((!first || i < *first) && match(items_[i])) first = i;
+    });
     return first;
   }
 
@@ -116,12 +166,13 @@ class RecordList {
   void Rebuild() const {
     index_.clear();
     index_.reserve(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) index_.emplace(Hash(items_[i]), i);
+    for (std::size_t i = 0; i < items_.size(); ++i) index_.insert(Hash(items_[i]), i);
     dirty_ = false;
   }
 
-  std::vector<Record> items_;
-  mutable std::unordered_multimap<uint64_t, std::size_t> index_;
+  // A deque: a list of many records grows without copying them or holding twice their room.
+  std::deque<Record> items_;
+  mutable PositionIndex index_;
   mutable bool dirty_ = false;
 };
 

@@ -37,35 +37,30 @@ int CSoundLibrary::GetAllSoundFiles(KivHwnd window) {
     if (!m.m_PFileMan.m_bRefused) SendReport(window, kReportListFailed, kStyleName, u"Sound");
     return 0;
   }
-  // The items are taken one at a time as the reader gives them: the list never holds them
-  // all besides the records made from them.
-  int parsed = 0;
-  {
-    CXmlFileList list;
-    if (!list.Load(commands.TempXmlPath())) {
-      Trace("CSoundLibrary::GetAllSoundFiles: the sound list is not readable XML\n");
-      return 0;
-    }
-    m.m_FileInfos.reserve(list.ElementCount());
-    m_SoundInfos.reserve(list.ElementCount());
-    parsed = list.VisitSoundList([&](XML_FILE_ITEM& item) {
-      if (item.m_nType != kXmlItemFile || item.m_nSize < 0) return;
-      std::u16string folder = SoundFolderOfList(item.m_strPath);
-      if (m.m_FileInfos.Find(folder, item.m_strName)) return;
-      const PhoneFolderInfo* record = m.m_FolderInfos.Find(folder);
-      if (!record) return;
-      const uint32_t attributes = (record->m_dwAttr & kFolderWritable) ? 0u : kFileNotWritable;
-      const uint32_t t = item.m_tCreated;
-      m.m_FileInfos.push_back(PhoneFileInfo{folder, item.m_strName, item.m_nSize, 0, t, t, t, attributes});
-      m_SoundInfos.push_back(PhoneSoundInfo{std::move(item.m_strName), std::move(folder),
-                                            std::move(item.m_strPerformer), std::move(item.m_strTitle),
-                                            std::move(item.m_strAlbum), item.m_nDuration,
-                                            std::move(item.m_strGenre)});
-    });
+  // The items are taken one at a time as the reader gives them: the list is never held
+  // whole besides the records made from it.
+  CXmlFileList list;
+  const int parsed = list.VisitSoundList(commands.TempXmlPath(), [&](XML_FILE_ITEM& item) {
+    if (item.m_nType != kXmlItemFile || item.m_nSize < 0) return;
+    std::u16string folder = SoundFolderOfList(item.m_strPath);
+    if (m.m_FileInfos.Find(folder, item.m_strName)) return;
+    const PhoneFolderInfo* record = m.m_FolderInfos.Find(folder);
+    if (!record) return;
+    const uint32_t attributes = (record->m_dwAttr & kFolderWritable) ? 0u : kFileNotWritable;
+    const uint32_t t = item.m_tCreated;
+    m.m_FileInfos.push_back(PhoneFileInfo{folder, item.m_strName, item.m_nSize, 0, t, t, t, attributes});
+    m_SoundInfos.push_back(PhoneSoundInfo{std::move(item.m_strName), std::move(folder), std::move(item.m_strPerformer),
+                                          std::move(item.m_strTitle), std::move(item.m_strAlbum), item.m_nDuration,
+                                          std::move(item.m_strGenre)});
+  });
+  if (!parsed) {
+    Trace("CSoundLibrary::GetAllSoundFiles: the sound list is not readable XML\n");
+    m.m_FileInfos.clear();
+    m_SoundInfos.clear();
+    return 0;
   }
   std::error_code ec;
   std::filesystem::remove(LocalPath(commands.TempXmlPath()), ec);
-  if (!parsed) return 0;
   return 1;
 }
 

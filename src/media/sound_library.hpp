@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,8 @@ class CSoundLibrary final : public FamilyState {
   // Appends a record and gives its index.
   int32_t AddSoundFileArray(PhoneSoundInfo info);
 
-  std::vector<PhoneSoundInfo> m_SoundInfos;
+  // A deque: a long list grows without copying what it holds.
+  std::deque<PhoneSoundInfo> m_SoundInfos;
 
  private:
   CPhoneFileManager& manager_;

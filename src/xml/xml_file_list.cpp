@@ -43,8 +43,8 @@ void ReadFolderAttr(std::u16string_view word, int32_t& attr) {
   else if (word == u"NOSUB") attr = kXmlFolderNoSub;
 }
 
-using Element = XmlListRecord::Element;
-using Attribute = XmlListRecord::Attribute;
+enum class Element : uint8_t { Other, File, Folder, Audio };
+enum class Attribute : uint8_t { Other, Name, Path, Created, Size, Drm, Attr, Performer, Title, Album, Duration, Genre };
 
 Element ElementOf(std::u16string_view name) {
   if (name == u"<file>") return Element::File;
@@ -64,103 +64,149 @@ Attribute AttributeOf(std::u16string_view name) {
   return Attribute::Other;
 }
 
-// Keeps each node's records in the reader's form instead of the wrapper's full ones: a list
-// of many files then costs no allocation per record, and its values share one text.
-class ListParser : public XML_PARSER {
+// Turns the node records into items as the parse reaches them, holding only the item being
+// read: a list of many files is never held whole besides what the caller keeps of it.
+//
+// A node gives one record per attribute, or one record when it has none. Each element takes
+// a fixed number of records, its own first, whatever elements the following records belong
+// to (a folder list's <file> four, its <folder> three; a sound list's <file> and <audio> five
+// each). A list that ends first leaves the item with the records it had.
+//
+// In a sound list the record after a file's decides its tags: an <audio> record starts them,
+// a <file> record drops the file (which has none) and starts the next one, and any other
+// record is used up, the file going in without tags. A file that ends the list gets
+// placeholder tags.
+class ItemStream : public XML_PARSER {
  public:
-  ListParser(std::vector<XmlListRecord>& records, std::u16string& values, std::size_t& elements)
-      : records_(records), values_(values), elements_(elements) {}
+  ItemStream(bool sound, const std::function<void(XML_FILE_ITEM&)>& visit) : sound_(sound), visit_(visit) {}
+
+  // The end of the document: the item being read goes out as it stands.
+  void Finish() {
+    if (state_ == State::AfterFile || (state_ == State::File && sound_)) {
+      item_.m_strPerformer = item_.m_strTitle = item_.m_strAlbum = item_.m_strGenre = u"UNKOWN";
+      item_.m_nDuration = 0;
+    }
+    if (state_ != State::Idle) Emit();
+  }
 
  protected:
   void On_Node() override {
     const std::u16string& name = Get_CurrentName();
     if (name == u"<#document>") return;
     const Element element = ElementOf(name);
-    if (element == Element::File || element == Element::Folder) ++elements_;
     const int count = Get_Attribute_Count();
-    if (count == 0) {
-      records_.push_back({element, Attribute::Other, 0, 0});
-      return;
-    }
-    for (int i = 0; i < count; ++i) {
-      const std::u16string& value = Get_Attribute_Value(i);
-      records_.push_back({element, AttributeOf(Get_Attribute_Name(i)), static_cast<uint32_t>(values_.size()),
-                          static_cast<uint32_t>(value.size())});
-      values_.append(value);
-    }
+    if (count == 0) Take(element, Attribute::Other, {});
+    for (int i = 0; i < count; ++i) Take(element, AttributeOf(Get_Attribute_Name(i)), Get_Attribute_Value(i));
   }
 
  private:
-  std::vector<XmlListRecord>& records_;
-  std::u16string& values_;
-  std::size_t& elements_;
-};
+  enum class State { Idle, File, Folder, AfterFile, Audio };
 
-// Steps through the node records. Each element takes a fixed number of records, advancing
-// after every one but the last and never past the final record; the final record, taken
-// again when a list ends early, is applied only once.
-class RecordReader {
- public:
-  RecordReader(const std::vector<XmlListRecord>& nodes, std::u16string_view values) : nodes_(nodes), values_(values) {}
-
-  template <typename Apply>
-  void Take(std::size_t& i, int rounds, Apply&& apply) {
-    std::size_t applied = std::numeric_limits<std::size_t>::max();
-    for (int round = 0; round < rounds; ++round) {
-      if (i != applied) {
-        const XmlListRecord& r = nodes_[i];
-        apply(r.attribute, values_.substr(r.offset, r.length));
-        applied = i;
-      }
-      if (round < rounds - 1 && i + 1 < nodes_.size()) ++i;
+  void Take(Element element, Attribute attribute, std::u16string_view value) {
+    switch (state_) {
+      case State::Idle:
+        Start(element, attribute, value);
+        return;
+      case State::AfterFile:
+        if (element == Element::File) {
+          Start(element, attribute, value);
+        } else if (element == Element::Audio) {
+          Begin(State::Audio, 5, attribute, value);
+        } else {
+          Emit();
+        }
+        return;
+      default:
+        Apply(attribute, value);
     }
   }
 
-  void File(std::size_t& i, XML_FILE_ITEM& item, int rounds, bool backslashPath) {
-    item.m_nType = kXmlItemFile;
-    Take(i, rounds, [&](Attribute attribute, std::u16string_view value) {
-      switch (attribute) {
-        case Attribute::Name: item.m_strName.assign(value); break;
-        case Attribute::Path:
-          item.m_strPath.assign(value);
-          if (backslashPath)
-            for (char16_t& c : item.m_strPath)
-              if (c == u'/') c = u'\\';
-          break;
-        case Attribute::Created: item.m_tCreated = CreatedTime(value, clock_); break;
-        case Attribute::Size: item.m_nSize = ParseLeadingInt(value); break;
-        case Attribute::Drm: ReadDrm(value, item.m_nDrm); break;
-        default: break;
-      }
-    });
+  void Start(Element element, Attribute attribute, std::u16string_view value) {
+    if (element != Element::File && element != Element::Folder) return;
+    item_ = XML_FILE_ITEM{};
+    if (element == Element::File) {
+      item_.m_nType = kXmlItemFile;
+      Begin(State::File, sound_ ? 5 : 4, attribute, value);
+    } else {
+      item_.m_nType = kXmlItemFolder;
+      Begin(State::Folder, 3, attribute, value);
+    }
   }
 
-  void Folder(std::size_t& i, XML_FILE_ITEM& item) {
-    item.m_nType = kXmlItemFolder;
-    Take(i, 3, [&](Attribute attribute, std::u16string_view value) {
-      if (attribute == Attribute::Name) item.m_strName.assign(value);
-      else if (attribute == Attribute::Attr) ReadFolderAttr(value, item.m_nAttr);
-    });
+  void Begin(State state, int records, Attribute attribute, std::u16string_view value) {
+    state_ = state;
+    left_ = records;
+    Apply(attribute, value);
   }
 
-  void Audio(std::size_t& i, XML_FILE_ITEM& item) {
-    Take(i, 5, [&](Attribute attribute, std::u16string_view value) {
-      switch (attribute) {
-        case Attribute::Performer: item.m_strPerformer.assign(value); break;
-        case Attribute::Title: item.m_strTitle.assign(value); break;
-        case Attribute::Album: item.m_strAlbum.assign(value); break;
-        case Attribute::Duration: item.m_nDuration = ParseLeadingInt(value); break;
-        case Attribute::Genre: item.m_strGenre.assign(value); break;
-        default: break;
-      }
-    });
+  // Applies one record to the item being read; its last record completes it.
+  void Apply(Attribute attribute, std::u16string_view value) {
+    switch (state_) {
+      case State::File: ApplyFile(attribute, value); break;
+      case State::Folder:
+        if (attribute == Attribute::Name) item_.m_strName.assign(value);
+        else if (attribute == Attribute::Attr) ReadFolderAttr(value, item_.m_nAttr);
+        break;
+      case State::Audio: ApplyAudio(attribute, value); break;
+      default: return;
+    }
+    if (--left_ > 0) return;
+    if (state_ == State::File && sound_) state_ = State::AfterFile;
+    else Emit();
   }
 
- private:
-  const std::vector<XmlListRecord>& nodes_;
-  std::u16string_view values_;
+  void ApplyFile(Attribute attribute, std::u16string_view value) {
+    switch (attribute) {
+      case Attribute::Name: item_.m_strName.assign(value); break;
+      case Attribute::Path:
+        item_.m_strPath.assign(value);
+        // Sound lists give paths with "/"; the tree's form uses "\\".
+        if (sound_)
+          for (char16_t& c : item_.m_strPath)
+            if (c == u'/') c = u'\\';
+        break;
+      case Attribute::Created: item_.m_tCreated = CreatedTime(value, clock_); break;
+      case Attribute::Size: item_.m_nSize = ParseLeadingInt(value); break;
+      case Attribute::Drm: ReadDrm(value, item_.m_nDrm); break;
+      default: break;
+    }
+  }
+
+  void ApplyAudio(Attribute attribute, std::u16string_view value) {
+    switch (attribute) {
+      case Attribute::Performer: item_.m_strPerformer.assign(value); break;
+      case Attribute::Title: item_.m_strTitle.assign(value); break;
+      case Attribute::Album: item_.m_strAlbum.assign(value); break;
+      case Attribute::Duration: item_.m_nDuration = ParseLeadingInt(value); break;
+      case Attribute::Genre: item_.m_strGenre.assign(value); break;
+      default: break;
+    }
+  }
+
+  void Emit() {
+    state_ = State::Idle;
+    visit_(item_);
+  }
+
+  const bool sound_;
+  const std::function<void(XML_FILE_ITEM&)>& visit_;
+  State state_ = State::Idle;
+  int left_ = 0;
+  XML_FILE_ITEM item_;
   LocalClock clock_;
 };
+
+int ReadList(std::u16string_view path, const XmlLimits& limits, bool sound,
+             const std::function<void(XML_FILE_ITEM&)>& visit, std::u16string& error, std::u16string& detail) {
+  ItemStream stream(sound, visit);
+  stream.Set_Limits(limits);
+  const bool loaded = stream.Load_From_File(path, nullptr);
+  error = stream.Get_LastError();
+  detail = stream.Get_LoadErrorDetail();
+  if (!loaded) return 0;
+  stream.Finish();
+  return 1;
+}
 
 }  // namespace
 
@@ -169,77 +215,12 @@ uint32_t CXmlFileList::ParseCreated(std::u16string_view text) {
   return CreatedTime(text, clock);
 }
 
-int CXmlFileList::Load(std::u16string_view path) {
-  Release();
-  ListParser parser(m_Nodes, m_strValues, m_nElements);
-  parser.Set_Limits(m_limits);
-  const bool loaded = parser.Load_From_File(path, nullptr);
-  if (!loaded) Release();  // the nodes read before the fault
-  m_strLastError = parser.Get_LastError();
-  m_strErrorDetail = parser.Get_LoadErrorDetail();
-  return loaded ? 1 : 0;
+int CXmlFileList::VisitFolderList(std::u16string_view path, const std::function<void(XML_FILE_ITEM&)>& visit) {
+  return ReadList(path, m_limits, false, visit, m_strLastError, m_strErrorDetail);
 }
 
-void CXmlFileList::Release() {
-  std::vector<XmlListRecord>().swap(m_Nodes);
-  std::u16string().swap(m_strValues);
-  m_nElements = 0;
-}
-
-int CXmlFileList::ParseFolderList(XmlFileItems& items) {
-  return VisitFolderList([&](XML_FILE_ITEM& item) { items.push_back(std::move(item)); });
-}
-
-int CXmlFileList::VisitFolderList(const std::function<void(XML_FILE_ITEM&)>& visit) {
-  const std::size_t n = m_Nodes.size();
-  if (n == 0) return 0;
-  RecordReader reader(m_Nodes, m_strValues);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Element element = m_Nodes[i].element;
-    if (element != Element::File && element != Element::Folder) continue;
-    XML_FILE_ITEM item;
-    if (element == Element::File) reader.File(i, item, 4, false);
-    else reader.Folder(i, item);
-    visit(item);
-  }
-  Release();
-  return 1;
-}
-
-int CXmlFileList::ParseSoundList(XmlFileItems& items) {
-  return VisitSoundList([&](XML_FILE_ITEM& item) { items.push_back(std::move(item)); });
-}
-
-int CXmlFileList::VisitSoundList(const std::function<void(XML_FILE_ITEM&)>& visit) {
-  const std::size_t n = m_Nodes.size();
-  if (n == 0) return 0;
-  RecordReader reader(m_Nodes, m_strValues);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Element element = m_Nodes[i].element;
-    if (element == Element::File) {
-      XML_FILE_ITEM item;
-      reader.File(i, item, 5, true);
-      if (i + 1 >= n) {
-        // The document ends without the file's tags: kept, with placeholder tags.
-        item.m_strPerformer = item.m_strTitle = item.m_strAlbum = item.m_strGenre = u"UNKOWN";
-        item.m_nDuration = 0;
-        visit(item);
-        continue;
-      }
-      const Element next = m_Nodes[i + 1].element;
-      if (next == Element::File) continue;  // a file without tags is dropped; the next starts here
-      ++i;
-      if (next == Element::Audio) reader.Audio(i, item);
-      // Any other element: the file goes in without tags and that record is used up.
-      visit(item);
-    } else if (element == Element::Folder) {
-      XML_FILE_ITEM item;
-      reader.Folder(i, item);
-      visit(item);
-    }
-  }
-  Release();
-  return 1;
+int CXmlFileList::VisitSoundList(std::u16string_view path, const std::function<void(XML_FILE_ITEM&)>& visit) {
+  return ReadList(path, m_limits, true, visit, m_strLastError, m_strErrorDetail);
 }
 
 }  // namespace kiv

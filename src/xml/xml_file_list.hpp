@@ -1,6 +1,7 @@
 // Reader of the XML file lists that the phone sends for a folder listing and for the sound
-// list: loads the stored document and turns its node records into one XML_FILE_ITEM per
-// <file> or <folder> element, with the tags of a sound file's <audio> element.
+// list: reads the stored document and turns its node records into one XML_FILE_ITEM per
+// <file> or <folder> element, with the tags of a sound file's <audio> element, handing each
+// item out as the parse reaches it.
 //
 // The reader takes a fixed number of attribute records per element (a folder list's <file>
 // four, its <folder> three; a sound list's <file> and <audio> five each), whatever element
@@ -51,54 +52,29 @@ struct XML_FILE_ITEM {
 
 using XmlFileItems = std::vector<XML_FILE_ITEM>;
 
-// A node record as the reader keeps it: of the wrapper's fields only the three it reads,
-// the element and attribute names as codes (the names it knows, or "other"), the value as a
-// place in the list's one text of all values.
-struct XmlListRecord {
-  enum class Element : uint8_t { Other, File, Folder, Audio };
-  enum class Attribute : uint8_t { Other, Name, Path, Created, Size, Drm, Attr, Performer, Title, Album, Duration, Genre };
-  Element element = Element::Other;
-  Attribute attribute = Attribute::Other;
-  uint32_t offset = 0;  // into the values text
-  uint32_t length = 0;
-};
-
 class CXmlFileList {
  public:
-  // Loads the list document at the local path (the TempXML work file), replacing any node
-  // records still held. 1 when it loaded, 0 otherwise (see LastError()).
-  int Load(std::u16string_view path);
-  // Append the items of a folder list or a sound list to items, in document order, and
-  // free the node records. 0, with items and records untouched, when no records are held.
-  int ParseFolderList(XmlFileItems& items);
-  // The folder list's items one at a time, in the same order, without keeping them: a large
-  // folder then never holds all its items at once. visit may move what it keeps out of the
-  // item. 0, and no visit, when no records are held.
-  int VisitFolderList(const std::function<void(XML_FILE_ITEM&)>& visit);
-  // File and folder elements among the records held: the items a folder list will give.
-  std::size_t ElementCount() const { return m_nElements; }
-  int ParseSoundList(XmlFileItems& items);
-  // The sound list's items one at a time, as VisitFolderList does for a folder list.
-  int VisitSoundList(const std::function<void(XML_FILE_ITEM&)>& visit);
+  // Reads the folder list document at the local path (the TempXML work file) and hands its
+  // items to visit one at a time, in document order; visit may move what it keeps out of the
+  // item. 1 when the whole document read; 0 otherwise (see LastError()), and then visit may
+  // have had the items before the fault: the caller drops what it kept of them.
+  int VisitFolderList(std::u16string_view path, const std::function<void(XML_FILE_ITEM&)>& visit);
+  // The same for the sound list.
+  int VisitSoundList(std::u16string_view path, const std::function<void(XML_FILE_ITEM&)>& visit);
 
   // A "created" value "YYYYMMDD?hhmmss" as local time; the current time when it reads as 0,
   // a field is out of range (year 1970-2999, month 1-12, day 1-32, hour 0-23, minute and
   // second 0-59) or the time does not fit 32 bits.
   static uint32_t ParseCreated(std::u16string_view text);
 
-  // The wrapper's last error and its detail from the last Load.
+  // The wrapper's last error and its detail from the last read.
   const std::u16string& LastError() const { return m_strLastError; }
   const std::u16string& LastErrorDetail() const { return m_strErrorDetail; }
 
-  // Bounds given to the wrapper for every Load.
+  // Bounds given to the wrapper for every read.
   void SetLimits(const XmlLimits& limits) { m_limits = limits; }
 
  private:
-  void Release();  // drops the records and their values
-
-  std::vector<XmlListRecord> m_Nodes;
-  std::u16string m_strValues;   // the records' values, one after another
-  std::size_t m_nElements = 0;  // file and folder elements among the records
   XmlLimits m_limits;
   std::u16string m_strLastError;
   std::u16string m_strErrorDetail;
