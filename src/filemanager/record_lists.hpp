@@ -170,7 +170,6 @@ class RecordList {
     dirty_ = false;
   }
 
-  // A deque: a list of many records grows without copying them or holding twice their room.
   std::deque<Record> items_;
   mutable PositionIndex index_;
   mutable bool dirty_ = false;
