@@ -14,6 +14,8 @@ namespace phonesim {
 std::optional<Packet> HandleFileCommands(Phone& phone, const Packet& request);
 // Uploads (phone to PC), downloads (PC to phone) and their resume.
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request);
+// Writes the download piece that was answered before it was written, if there is one.
+void WriteAnsweredPiece(Phone& phone);
 // Playlists and the sound list with its tags.
 std::optional<Packet> HandleMediaCommands(Phone& phone, const Packet& request);
 

@@ -15,6 +15,8 @@ Phone::Phone(std::filesystem::path root, Config config)
 
 int Phone::Connect(std::string_view) {
   if (config_.locked) return -2;
+  Settle();
+  heldFile.reset();  // request numbers start again: a file held from before must not match
   linkUp_ = true;
   packets_ = 0;
   ForgetUsedBytes();
@@ -29,7 +31,10 @@ std::array<uint8_t, 168> Phone::PhoneInfo() const {
   return info;
 }
 
+void Phone::Settle() { WriteAnsweredPiece(*this); }
+
 std::optional<Packet> Phone::Handle(const Packet& request) {
+  Settle();
   if (!linkUp_) return std::nullopt;
   if (config_.dropAfterPackets >= 0 && packets_ >= config_.dropAfterPackets) {
     linkUp_ = false;

@@ -36,11 +36,15 @@ inline constexpr uint8_t kMailClass = 0x26;
 class Phone {
  public:
   Phone(std::filesystem::path root, Config config);
+  ~Phone() { Settle(); }
+  Phone(const Phone&) = delete;
+  Phone& operator=(const Phone&) = delete;
 
   // The connect identifier exchange: 1 connected, -2 locked.
   int Connect(std::string_view id);
   bool LinkUp() const { return linkUp_; }
   void Disconnect() {
+    Settle();
     linkUp_ = false;
     pendingList.reset();
     pendingXml.reset();
@@ -55,6 +59,10 @@ class Phone {
 
   // One request, one answer; nothing when the link is down or goes down now.
   std::optional<Packet> Handle(const Packet& request);
+  // Finishes what the phone put off until its answer was out: a received piece is answered
+  // first and written after, so that the PC's next piece is on its way while the phone
+  // writes. Whoever hands an answer on calls it once the answer is sent.
+  void Settle();
 
   // An answer to request with the given result byte (class, code, flag and sequence echoed).
   Packet Answer(const Packet& request, uint8_t result) const;
@@ -87,10 +95,16 @@ class Phone {
   // request may use it; anything in between (a rename, a delete) makes the next piece open
   // the file afresh.
   struct HeldFile {
-    std::filesystem::path path;
+    std::u16string folder, name;  // as the requests name the file
     kiv::UniqueFd fd;
     bool write = false;
     int packet = 0;
+    uint64_t size = 0;  // the file's length, a piece still to be written included
+    // Reading: the file's bytes from `bufferAt` on, read in runs ahead of the requests.
+    // Writing: a piece already answered and still to be written at `bufferAt`.
+    std::vector<uint8_t> buffer;
+    uint64_t bufferAt = 0;
+    bool writeFailed = false;  // a piece written after its answer failed: the next one fails
   };
   std::optional<HeldFile> heldFile;
 

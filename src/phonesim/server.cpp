@@ -133,6 +133,7 @@ bool ServeStream(Phone& phone, int fd) {
         }
       }
       if (!out.empty() && !WriteAll(fd, out)) return true;
+      phone.Settle();
     }
   }
 }

@@ -28,6 +28,7 @@ class SimChannel : public Channel {
     p.seq = request.GetSeq();
     p.body.assign(request.Body().begin(), request.Body().end());
     if (auto answer = phone_->Handle(p)) pending_.push_back(std::move(*answer));
+    phone_->Settle();
     return true;
   }
   int Read(CGenPacket& answer, uint32_t) override {

@@ -4,7 +4,8 @@
 // into the served file at their offsets as they arrive, so that a file cut off by a lost
 // link stays on the phone at the length received and a resumed download continues it.
 // Each request names the file and the offset; between the pieces of one transfer the phone
-// only keeps the file open.
+// keeps the file open, reads it in runs and writes each received piece once it has
+// answered it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,34 +57,69 @@ void WriteFolderAndName(BodyWriter& w, std::u16string_view folder, std::u16strin
   w.Text(name);
 }
 
-// The descriptor for a piece of a transfer: the held one when the request just before was a
+// Bytes read from a file at a time while it is copied to the PC piece by piece.
+constexpr std::size_t kReadRun = 256 * 1024;
+
+// The held file for a piece of a transfer: the one held when the request just before was a
 // piece of the same file in the same direction, else the file opened now and held for the
-// next piece (-1 with errno set when it cannot be opened).
-int PieceFile(Phone& phone, const fs::path& path, bool write) {
+// next piece. Null, with the result byte to answer in failure, when it cannot be opened.
+Phone::HeldFile* PieceFile(Phone& phone, std::u16string_view folder, std::u16string_view name, bool write,
+                           uint8_t& failure) {
   auto& held = phone.heldFile;
-  if (held && held->packet + 1 == phone.packets() && held->write == write && held->path == path) {
+  if (held && held->packet + 1 == phone.packets() && held->write == write && held->folder == folder &&
+      held->name == name) {
     held->packet = phone.packets();
-    return held->fd.Get();
+    return &*held;
   }
   held.reset();
-  kiv::UniqueFd fd(::open(path.c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return -1;
-  const int raw = fd.Get();
-  held = Phone::HeldFile{path, std::move(fd), write, phone.packets()};
-  return raw;
+  auto path = MapPhonePath(phone, folder, name);
+  if (!path) {
+    failure = kBadRequest;
+    return nullptr;
+  }
+  kiv::UniqueFd fd(::open(path->c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR || errno == EISDIR;
+    failure = write && !missing ? kIoError : kNoFile;
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    failure = kNoFile;
+    return nullptr;
+  }
+  held.emplace();
+  held->folder = folder;
+  held->name = name;
+  held->fd = std::move(fd);
+  held->write = write;
+  held->packet = phone.packets();
+  held->size = static_cast<uint64_t>(st.st_size);
+  return &*held;
+}
+
+// Copies into.size() bytes at offset out of the held file's run, reading a new run there
+// first when the run does not hold them.
+bool ReadHeld(Phone::HeldFile& held, uint64_t offset, std::span<uint8_t> into) {
+  if (offset < held.bufferAt || offset + into.size() > held.bufferAt + held.buffer.size()) {
+    held.buffer.resize(std::max(kReadRun, into.size()));
+    const ssize_t n = ::pread(held.fd.Get(), held.buffer.data(), held.buffer.size(), static_cast<off_t>(offset));
+    held.buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    held.bufferAt = offset;
+    if (held.buffer.size() < into.size()) return false;
+  }
+  std::copy_n(held.buffer.begin() + static_cast<std::ptrdiff_t>(offset - held.bufferAt), into.size(), into.begin());
+  return true;
 }
 
 // One piece answer of an upload: the echoed texts, the file's length, the piece's offset, a
 // piece counter that the PC hands back, and up to one packet's worth of the file.
 Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view folder, std::u16string_view name,
                    uint32_t offset, uint32_t counter) {
-  auto path = MapPhonePath(phone, folder, name);
-  if (!path) return phone.Answer(request, kBadRequest);
-  // A status and a positioned read per piece on the held file: a large copy asks for thousands.
-  const int fd = PieceFile(phone, *path, false);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint8_t failure = kNoFile;
+  Phone::HeldFile* held = PieceFile(phone, folder, name, false, failure);
+  if (!held) return phone.Answer(request, failure);
+  const uint64_t size = held->size;
   if (size > UINT32_MAX) return phone.Answer(request, kIoError);
   if (offset > size) return phone.Answer(request, kBadRequest);
 
@@ -102,8 +138,7 @@ Packet UploadPiece(Phone& phone, const Packet& request, std::u16string_view fold
   Packet answer = phone.Answer(request, kOk);
   answer.body = head.Take();
   answer.body.resize(fields + piece);
-  if (piece && ::pread(fd, answer.body.data() + fields, piece, static_cast<off_t>(offset)) !=
-                   static_cast<ssize_t>(piece))
+  if (piece && !ReadHeld(*held, offset, std::span(answer.body).subspan(fields)))
     return phone.Answer(request, kIoError);
   if (offset + piece < size) return answer;
   answer.code = kLastPieceCode;
@@ -129,9 +164,30 @@ Packet AcknowledgeUpload(Phone& phone, const Packet& request) {
   return UploadPiece(phone, request, folder, name, received, counter + 1);
 }
 
-// A piece of a download or of a resumed download, written at its offset. The first piece of
-// a download creates (or empties) the file after checking that it fits; later pieces must
-// continue what the phone holds.
+// The first piece of a download creates (or empties) the file after checking that it fits.
+Packet StoreFirstPiece(Phone& phone, const Packet& request, std::u16string_view folder, std::u16string_view name,
+                       uint32_t length, uint32_t offset, std::span<const uint8_t> data) {
+  auto path = MapPhonePath(phone, folder, name);
+  if (!path) return phone.Answer(request, kBadRequest);
+  std::error_code ec;
+  if (!fs::is_directory(path->parent_path(), ec)) return phone.Answer(request, kNoFile);
+  if (offset != 0) return phone.Answer(request, kBadRequest);
+  uint64_t held = fs::is_regular_file(*path, ec) ? fs::file_size(*path, ec) : 0;
+  if (FreeBytes(phone, folder) + held < length) return phone.Answer(request, kNoSpace);
+  File f = OpenFile(*path, "wb");
+  if (f) AdjustUsedBytes(phone, folder, -static_cast<int64_t>(held));
+  if (!f || (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size()) ||
+      std::fclose(f.release()) != 0) {
+    phone.ForgetUsedBytes();
+    return phone.Answer(request, kIoError);
+  }
+  AdjustUsedBytes(phone, folder, static_cast<int64_t>(data.size()));
+  if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
+  return phone.Answer(request, kOk);
+}
+
+// A piece of a download or of a resumed download, written at its offset. Pieces after the
+// first must continue what the phone holds.
 Packet StorePiece(Phone& phone, const Packet& request) {
   BodyReader r(request.body);
   std::u16string folder, name;
@@ -140,48 +196,36 @@ Packet StorePiece(Phone& phone, const Packet& request) {
     return phone.Answer(request, kBadRequest);
   std::span<const uint8_t> data = r.Rest();
   if (uint64_t{offset} + data.size() > length) return phone.Answer(request, kBadRequest);
-  auto path = MapPhonePath(phone, folder, name);
-  if (!path) return phone.Answer(request, kBadRequest);
-  std::error_code ec;
-  const bool first = request.code == kDownloadPiece && number == 1;
-  if (first) {
-    if (!fs::is_directory(path->parent_path(), ec)) return phone.Answer(request, kNoFile);
-    if (offset != 0) return phone.Answer(request, kBadRequest);
-    uint64_t held = fs::is_regular_file(*path, ec) ? fs::file_size(*path, ec) : 0;
-    if (FreeBytes(phone, folder) + held < length) return phone.Answer(request, kNoSpace);
-    File f = OpenFile(*path, "wb");
-    if (f) AdjustUsedBytes(phone, folder, -static_cast<int64_t>(held));
-    if (!f || (!data.empty() && std::fwrite(data.data(), 1, data.size(), f.get()) != data.size()) ||
-        std::fclose(f.release()) != 0) {
-      phone.ForgetUsedBytes();
-      return phone.Answer(request, kIoError);
-    }
-    AdjustUsedBytes(phone, folder, static_cast<int64_t>(data.size()));
-    if (request.flag == 1 && fs::file_size(*path, ec) != length) return phone.Answer(request, kBadRequest);
-    return phone.Answer(request, kOk);
-  }
-  // A later piece continues what the phone holds: a status and a positioned write on the
-  // held file, as a large copy sends thousands of them.
-  const int fd = PieceFile(phone, *path, true);
-  if (fd < 0) {
-    const bool missing = errno == ENOENT || errno == ENOTDIR || errno == EISDIR;
-    return phone.Answer(request, missing ? kNoFile : kIoError);
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return phone.Answer(request, kNoFile);
-  if (static_cast<uint64_t>(st.st_size) < offset) return phone.Answer(request, kBadRequest);
-  if (!data.empty() &&
-      ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(data.size())) {
-    phone.ForgetUsedBytes();
+  if (request.code == kDownloadPiece && number == 1)
+    return StoreFirstPiece(phone, request, folder, name, length, offset, data);
+  // A later piece continues what the phone holds. It is answered before it is written
+  // (WriteAnsweredPiece), except the last one, whose answer says that the file is complete.
+  uint8_t failure = kNoFile;
+  Phone::HeldFile* held = PieceFile(phone, folder, name, true, failure);
+  if (!held) return phone.Answer(request, failure);
+  if (held->writeFailed) {
+    phone.heldFile.reset();
     return phone.Answer(request, kIoError);
   }
-  const uint64_t grownTo = std::max<uint64_t>(static_cast<uint64_t>(st.st_size), uint64_t{offset} + data.size());
-  AdjustUsedBytes(phone, folder, static_cast<int64_t>(grownTo - static_cast<uint64_t>(st.st_size)));
-  if (request.flag != 1) return phone.Answer(request, kOk);
-  // The last piece (flag 1) completes the file.
-  if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != length)
-    return phone.Answer(request, kBadRequest);
-  const bool closed = ::close(phone.heldFile->fd.Release()) == 0;
+  if (held->size < offset) return phone.Answer(request, kBadRequest);
+  const uint64_t grownTo = std::max<uint64_t>(held->size, uint64_t{offset} + data.size());
+  AdjustUsedBytes(phone, folder, static_cast<int64_t>(grownTo - held->size));
+  held->size = grownTo;
+  if (request.flag != 1) {
+    held->buffer.assign(data.begin(), data.end());
+    held->bufferAt = offset;
+    return phone.Answer(request, kOk);
+  }
+  struct stat st {};
+  if ((!data.empty() && ::pwrite(held->fd.Get(), data.data(), data.size(), static_cast<off_t>(offset)) !=
+                            static_cast<ssize_t>(data.size())) ||
+      ::fstat(held->fd.Get(), &st) != 0) {
+    phone.ForgetUsedBytes();
+    phone.heldFile.reset();
+    return phone.Answer(request, kIoError);
+  }
+  if (static_cast<uint64_t>(st.st_size) != length) return phone.Answer(request, kBadRequest);
+  const bool closed = ::close(held->fd.Release()) == 0;
   phone.heldFile.reset();
   return phone.Answer(request, closed ? kOk : kIoError);
 }
@@ -245,6 +289,18 @@ Packet Abort(Phone& phone, const Packet& request) {
 }
 
 }  // namespace
+
+void WriteAnsweredPiece(Phone& phone) {
+  auto& held = phone.heldFile;
+  if (!held || !held->write || held->buffer.empty()) return;
+  const std::vector<uint8_t>& piece = held->buffer;
+  if (::pwrite(held->fd.Get(), piece.data(), piece.size(), static_cast<off_t>(held->bufferAt)) !=
+      static_cast<ssize_t>(piece.size())) {
+    held->writeFailed = true;  // the transfer's next piece fails; a resume asks for the length
+    phone.ForgetUsedBytes();
+  }
+  held->buffer.clear();
+}
 
 std::optional<Packet> HandleTransferCommands(Phone& phone, const Packet& request) {
   switch (request.code) {
