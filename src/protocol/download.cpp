@@ -70,6 +70,7 @@ int CPFileMan::DownloadFile(std::u16string_view pcPath, std::u16string_view fold
   }
   PiecePlan plan = PlanPieces(*length, static_cast<uint32_t>(pieceSize));
   bAbortLoading.store(0, std::memory_order_relaxed);
+  m_NextPiece.reset();
   TransferFile file;
   if (!file.Open(pcPath, TransferFile::Mode::Read)) {
     m_strFailure = Utf8ToU16(LocalProblem(pcPath, "cannot read the PC file"));
@@ -125,12 +126,33 @@ bool AnsweredWith(const CPFileMan& man, const CGenPacket& answer, uint8_t code) 
 
 }  // namespace
 
+int CPFileMan::SendPiece(uint8_t code, TransferFile& file, std::u16string_view folder, std::u16string_view name,
+                         uint32_t fileLength, uint32_t offset, uint32_t pieceNumber, uint32_t pieceLength, int last,
+                         CGenPacket& answer) {
+  const std::array<uint32_t, 3> piece{offset, pieceNumber, pieceLength};
+  if (m_NextPiece == piece) {
+    m_PieceBody.swap(m_NextPieceBody);
+  } else if (!PackPiece(m_PieceBody, file, folder, name, fileLength, offset, pieceNumber, pieceLength)) {
+    return 0;
+  }
+  m_NextPiece.reset();
+  if (!SendRequest(code, m_PieceBody, TransactOptions{0, last ? 1 : 0})) return 0;
+  // Every piece but the last is as long as this one. A piece that cannot be packed now is
+  // packed again in its turn, and fails there.
+  const uint32_t nextOffset = offset + pieceLength;
+  if (!last && nextOffset < fileLength) {
+    const std::array<uint32_t, 3> next{nextOffset, pieceNumber + 1, std::min(pieceLength, fileLength - nextOffset)};
+    if (PackPiece(m_NextPieceBody, file, folder, name, fileLength, next[0], next[1], next[2])) m_NextPiece = next;
+  }
+  return ReadAnswer(answer, true);
+}
+
 int CPFileMan::subDownload(TransferFile& file, std::u16string_view, std::u16string_view folder,
                            std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
                            uint32_t pieceLength, int last, KivHwnd) {
-  if (!PackPiece(m_PieceBody, file, folder, name, fileLength, offset, pieceNumber, pieceLength)) return 0;
   CGenPacket answer;
-  if (Transact(kCmdDownloadPiece, m_PieceBody, answer, TransactOptions{0, last ? 1 : 0})) return 1;
+  if (SendPiece(kCmdDownloadPiece, file, folder, name, fileLength, offset, pieceNumber, pieceLength, last, answer))
+    return 1;
   return AnsweredWith(*this, answer, kResultRejected) ? kDownloadRejected : 0;
 }
 
@@ -150,6 +172,7 @@ int CPFileMan::ResumeAutoDownload(std::u16string_view pcPath, std::u16string_vie
   }
   PiecePlan plan = PlanPieces(*length - resumeOffset, static_cast<uint32_t>(pieceSize));
   bAbortLoading.store(0, std::memory_order_relaxed);
+  m_NextPiece.reset();
   TransferFile file;
   if (!file.Open(pcPath, TransferFile::Mode::Read)) return 0;
 
@@ -192,9 +215,9 @@ int CPFileMan::ResumeAutoDownload(std::u16string_view pcPath, std::u16string_vie
 int CPFileMan::ResumeSubDownload(TransferFile& file, std::u16string_view, std::u16string_view folder,
                                  std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
                                  uint32_t pieceLength, int last, uint32_t, KivHwnd window) {
-  if (!PackPiece(m_PieceBody, file, folder, name, fileLength, offset, pieceNumber, pieceLength)) return 0;
   CGenPacket answer;
-  if (!Transact(kCmdResumePiece, m_PieceBody, answer, TransactOptions{0, last ? 1 : 0})) return 0;
+  if (!SendPiece(kCmdResumePiece, file, folder, name, fileLength, offset, pieceNumber, pieceLength, last, answer))
+    return 0;
   // A resumed piece reports where it started.
   Progress progress;
   progress.text = name;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -150,6 +151,11 @@ class CPFileMan final : public Transactions {
   int subDownload(TransferFile& file, std::u16string_view pcPath, std::u16string_view folder,
                   std::u16string_view name, uint32_t fileLength, uint32_t offset, uint32_t pieceNumber,
                   uint32_t pieceLength, int last, KivHwnd window);
+  // Sends one piece (code 0x05 or 0x85) and reads its answer: 1 when the phone took it.
+  // While the phone works, the next piece is read and packed.
+  int SendPiece(uint8_t code, TransferFile& file, std::u16string_view folder, std::u16string_view name,
+                uint32_t fileLength, uint32_t offset, uint32_t pieceNumber, uint32_t pieceLength, int last,
+                CGenPacket& answer);
   // Sends the PC file from resumeOffset on (protocol version 3 or later): 1 or 0.
   int ResumeAutoDownload(std::u16string_view pcPath, std::u16string_view folder, std::u16string_view name,
                          uint32_t unused, uint32_t maxPacket, uint32_t resumeOffset, KivHwnd window);
@@ -165,6 +171,10 @@ class CPFileMan final : public Transactions {
 
   // Request body of the piece being sent, kept so that its storage serves every piece.
   std::vector<uint8_t> m_PieceBody;
+  // The next piece's request body, packed while the phone works on the piece before, and
+  // which piece it is (offset, number, length). A transfer clears it when it starts.
+  std::vector<uint8_t> m_NextPieceBody;
+  std::optional<std::array<uint32_t, 3>> m_NextPiece;
   // ---- end of file transfers ----
 
   // Fields.
