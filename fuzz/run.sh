@@ -2,7 +2,7 @@
 # Runs one fuzz target for a time budget, seeded from fuzz/corpus/TARGET (new inputs that
 # reach new code are added there). Builds the targets with clang, ASan and UBSan first.
 # Not part of CI.   Usage: fuzz/run.sh TARGET SECONDS [BUILD_DIR]
-#   TARGET: frame, session, xml_list, backup_file, resume
+#   TARGET: frame, session, xml_list, backup_file, resume, media, email, backup_agent
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=${1:?usage: fuzz/run.sh TARGET SECONDS [BUILD_DIR]}

@@ -88,13 +88,14 @@ Phone::HeldFile* PieceFile(Phone& phone, std::u16string_view folder, std::u16str
     failure = kNoFile;
     return nullptr;
   }
-  held.emplace();
-  held->folder = folder;
-  held->name = name;
-  held->fd = std::move(fd);
-  held->write = write;
-  held->packet = phone.packets();
-  held->size = static_cast<uint64_t>(st.st_size);
+  Phone::HeldFile file;
+  file.folder = folder;
+  file.name = name;
+  file.fd = std::move(fd);
+  file.write = write;
+  file.packet = phone.packets();
+  file.size = static_cast<uint64_t>(st.st_size);
+  held = std::move(file);
   return &*held;
 }
 
