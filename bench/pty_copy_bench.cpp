@@ -36,6 +36,7 @@
 #include "link/phone_link.hpp"
 #include "phonesim_process.hpp"
 #include "platform/text.hpp"
+#include "protocol/transfer_file.hpp"
 
 namespace {
 
@@ -158,9 +159,14 @@ Paired Measure(int runs, std::size_t bytes, std::size_t packet, bool masterToSla
   return {Median(copies), Median(raws), Median(bares), Median(ofRaw), Median(ofBare)};
 }
 
-void Print(const char* direction, const Paired& p) {
-  std::printf("  %-11s copy %6.1f MB/s   raw %6.1f   bare exchange %6.1f   copy/raw %.2f   copy/bare %.2f\n",
-              direction, p.copy, p.raw, p.bare, p.ofRaw, p.ofBare);
+// One line per direction; the time per exchange follows from the rates: a copy moves one
+// piece of file data per exchange (the phone's pieces to the PC are 4 bytes longer than the
+// PC's, which the figure leaves aside), the bare exchange one whole packet.
+void Print(const char* direction, const Paired& p, std::size_t piece, std::size_t packet) {
+  std::printf("  %-11s copy %6.1f MB/s   raw %6.1f   bare exchange %6.1f   copy/raw %.2f   copy/bare %.2f"
+              "   per exchange: copy %.1f us, bare %.1f us\n",
+              direction, p.copy, p.raw, p.bare, p.ofRaw, p.ofBare, static_cast<double>(piece) / p.copy,
+              static_cast<double>(packet) / p.bare);
 }
 
 }  // namespace
@@ -210,15 +216,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "copy failed at packet size %d\n", packet);
       return 1;
     }
-    std::printf("packet %d\n", packet);
-    Print("PC to phone", toPhone);
-    Print("phone to PC", toPc);
+    const auto piece = static_cast<std::size_t>(kiv::TransferPieceSize(static_cast<uint32_t>(packet), 5, 7));
+    std::printf("packet %d (%zu file bytes a piece)\n", packet, piece);
+    Print("PC to phone", toPhone, piece, static_cast<std::size_t>(packet));
+    Print("phone to PC", toPc, piece, static_cast<std::size_t>(packet));
     kiv::CurrentLink().Disconnect();
     kiv::DestroyCurrentManager();
     fs::remove(base / "phone" / "Music" / "big.mp3");
     fs::remove(base / "pc" / "back.mp3");
   }
-  std::printf("goal: copy/raw 0.9 at packet 32768 (medians of %d runs)\n", runs);
+  std::printf("goal: copy/bare 0.9 each way (medians of %d runs)\n", runs);
   fs::remove_all(base);
   return 0;
 }

@@ -2,6 +2,7 @@
 // bytes and answer handling against the scripted phone; whole files, link loss, resume and
 // a cancel from another thread against the simulated phone in this process.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -492,6 +493,29 @@ TEST(TransferSimPhone, APieceAfterAnotherRequestOpensTheFileAfresh) {
     EXPECT_EQ(piece(4, 3, 1), 0x21);
     EXPECT_EQ(fs::file_size(dir.path / "Music" / "g.bin"), download ? 4u : 10u);
   }
+}
+
+// A piece is answered before it is written. When that write fails, the transfer's next
+// piece fails instead of the file completing with a hole.
+TEST(TransferSimPhone, AFailedWriteAfterTheAnswerFailsTheNextPiece) {
+  TempDir dir{"late-write"};
+  fs::create_directories(dir.path / "Music");
+  phonesim::Phone phone(dir.path, phonesim::Config{});
+  ASSERT_EQ(phone.Connect("qorvend"), 1);
+  auto piece = [&](uint32_t offset, uint32_t number, int32_t flag) {
+    auto answer = phone.Handle(
+        {0x20, 0x05, flag, 1, Body().S(u"Music").S(u"f.bin").D(6).D(offset).D(number).B('a').B('b'), false});
+    return answer && !answer->body.empty() ? answer->body[0] : 0;
+  };
+  ASSERT_EQ(piece(0, 1, 0), 0x01);
+  ASSERT_EQ(piece(2, 2, 0), 0x01);
+  // The second piece's write fails; the last piece could be written again.
+  const std::string file = (dir.path / "Music" / "f.bin").string();
+  phone.heldFile->fd = kiv::UniqueFd(::open(file.c_str(), O_RDONLY));
+  phone.Settle();
+  phone.heldFile->fd = kiv::UniqueFd(::open(file.c_str(), O_WRONLY));
+  EXPECT_EQ(piece(4, 3, 1), 0x23);
+  EXPECT_EQ(fs::file_size(dir.path / "Music" / "f.bin"), 2u);
 }
 
 }  // namespace
