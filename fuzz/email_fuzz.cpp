@@ -1,7 +1,8 @@
 // Feeds scripted answers to the e-mail transfer: the capability answer first, then a whole
 // message (header, body, attachments) or one file alone, in class 0x26 big-endian packets.
 // The first bytes choose the operation, the attachment count and the files' lengths; the
-// rest is the phone's script. Any crash, out-of-bounds access, leak or hang is a finding.
+// rest is the phone's script, whose answers carry their codes ('A', 'B', 'D', a status).
+// Any crash, out-of-bounds access, leak or hang is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -29,7 +30,7 @@ const fs::path& Scratch() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   fuzz::ScriptedAnswers& script = fuzz::InstalledScript();
-  script.Load(data + 3, size - 3);
+  script.Load(data + 3, size - 3, true);
   std::error_code ec;
   fs::create_directory(Scratch(), ec);
   // Lengths around the 1000-byte piece: empty, one short piece, whole pieces and a rest.
