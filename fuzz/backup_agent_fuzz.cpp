@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "answer_script.hpp"
@@ -18,14 +17,6 @@
 #include "scratch.hpp"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// The information document and the backup data file, made for each input and removed after.
-const fs::path& Scratch() {
-  static const fs::path path = fuzz::ScratchPath("kivmod-backup-agent-fuzz");
-  return path;
-}
 
 // A backup data file holding one file entry of length bytes, opened for reading at the
 // start of that entry's content; -1 when that fails.
@@ -56,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   fuzz::ScriptedAnswers& script = fuzz::InstalledScript();
   script.Load(data + 2, size - 2);
-  std::error_code ec;
-  fs::create_directory(Scratch(), ec);
-  const std::u16string xml = kiv::Utf8ToU16((Scratch() / "agent.xml").string());
-  const std::u16string backup = kiv::Utf8ToU16((Scratch() / "phone.bak").string());
+  // The information document and the backup data file.
+  const fuzz::ScratchFolder scratch("kivmod-backup-agent-fuzz");
+  const std::u16string xml = kiv::Utf8ToU16((scratch / "agent.xml").string());
+  const std::u16string backup = kiv::Utf8ToU16((scratch / "phone.bak").string());
 
   kiv::CPFileMan session;
   kiv::CBackupToolCommands agent(session, u"mmc1");
@@ -103,6 +94,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       break;
     }
   }
-  fs::remove_all(Scratch(), ec);
   return 0;
 }

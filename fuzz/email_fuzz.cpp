@@ -8,36 +8,22 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
 #include "answer_script.hpp"
 #include "email/email_transfer.hpp"
 #include "platform/text.hpp"
 #include "scratch.hpp"
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The body and attachment files, made for each input and removed after it.
-const fs::path& Scratch() {
-  static const fs::path path = fuzz::ScratchPath("kivmod-email-fuzz");
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   fuzz::ScriptedAnswers& script = fuzz::InstalledScript();
   script.Load(data + 3, size - 3, true);
-  std::error_code ec;
-  fs::create_directory(Scratch(), ec);
+  const fuzz::ScratchFolder scratch("kivmod-email-fuzz");
   // Lengths around the 1000-byte piece: empty, one short piece, whole pieces and a rest.
   const std::size_t bodyLength = data[1] * 8u, attachLength = data[2] * 8u;
-  std::ofstream(Scratch() / "body.txt", std::ios::binary) << std::string(bodyLength, 'b');
-  std::ofstream(Scratch() / "a.bin", std::ios::binary) << std::string(attachLength, 'a');
-  const std::u16string folder = kiv::Utf8ToU16(Scratch().string());
+  std::ofstream(scratch / "body.txt", std::ios::binary) << std::string(bodyLength, 'b');
+  std::ofstream(scratch / "a.bin", std::ios::binary) << std::string(attachLength, 'a');
+  const std::u16string folder = kiv::Utf8ToU16(scratch.path().string());
 
   kiv::CEmailTransfer mail;
   mail.Connect(nullptr, 0, 1, u"", 115200, 1);
@@ -61,6 +47,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       mail.SendEmailAttachFile(u"a.bin", folder);
       break;
   }
-  fs::remove_all(Scratch(), ec);
   return 0;
 }

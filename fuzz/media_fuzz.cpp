@@ -4,11 +4,9 @@
 // out-of-bounds access, leak or hang is a finding.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "answer_script.hpp"
@@ -17,30 +15,13 @@
 #include "protocol/pfileman.hpp"
 #include "scratch.hpp"
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The work folder (TempXML) and the local playlist files, made for each input and removed
-// after it, since libFuzzer may end the process without running exit handlers.
-const fs::path& Scratch() {
-  static const fs::path path = [] {
-    fs::path p = fuzz::ScratchPath("kivmod-media-fuzz");
-    ::setenv("KIVMOD_WORKDIR", p.c_str(), 1);
-    return p;
-  }();
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   fuzz::ScriptedAnswers& script = fuzz::InstalledScript();
   script.Load(data + 3, size - 3);
-  std::error_code ec;
-  fs::create_directory(Scratch(), ec);
-  const fs::path list = Scratch() / "list.txt";
+  // The work folder (TempXML) and the local playlist files.
+  const fuzz::ScratchFolder scratch("kivmod-media-fuzz", true);
+  const std::filesystem::path list = scratch / "list.txt";
   const std::u16string local = kiv::Utf8ToU16(list.string());
   // Packet sizes from too small for any text up to a few KiB.
   const uint32_t packet = 8u + data[1] * 16u;
@@ -80,6 +61,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       media.GetSoundList();
       break;
   }
-  fs::remove_all(Scratch(), ec);
   return 0;
 }

@@ -3,9 +3,12 @@
 // on a disk or overlay file system, else /tmp.
 #pragma once
 
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace fuzz {
 
@@ -13,5 +16,31 @@ inline std::string ScratchPath(const std::string& stem) {
   static const std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   return dir + "/" + stem + "-" + std::to_string(::getpid());
 }
+
+// One input's scratch folder: made when the input starts and removed when it ends, since
+// libFuzzer may end the process without running exit handlers. With workFolder set it is
+// also the library's work folder.
+class ScratchFolder {
+ public:
+  ScratchFolder(const std::string& stem, bool workFolder = false) : path_(Path(stem, workFolder)) {
+    std::filesystem::create_directory(path_, ec_);
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_, ec_); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::filesystem::path operator/(const char* name) const { return path_ / name; }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  static std::filesystem::path Path(const std::string& stem, bool workFolder) {
+    static const std::filesystem::path path = ScratchPath(stem);
+    if (workFolder) ::setenv("KIVMOD_WORKDIR", path.c_str(), 1);
+    return path;
+  }
+
+  std::filesystem::path path_;
+  std::error_code ec_;
+};
 
 }  // namespace fuzz
