@@ -22,7 +22,8 @@ inline std::string ScratchPath(const std::string& stem) {
 // also the library's work folder.
 class ScratchFolder {
  public:
-  ScratchFolder(const std::string& stem, bool workFolder = false) : path_(Path(stem, workFolder)) {
+  ScratchFolder(const std::string& stem, bool workFolder = false) : path_(ScratchPath(stem)) {
+    if (workFolder) ::setenv("KIVMOD_WORKDIR", path_.c_str(), 1);
     std::filesystem::create_directory(path_, ec_);
   }
   ~ScratchFolder() { std::filesystem::remove_all(path_, ec_); }
@@ -33,12 +34,6 @@ class ScratchFolder {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  static std::filesystem::path Path(const std::string& stem, bool workFolder) {
-    static const std::filesystem::path path = ScratchPath(stem);
-    if (workFolder) ::setenv("KIVMOD_WORKDIR", path.c_str(), 1);
-    return path;
-  }
-
   std::filesystem::path path_;
   std::error_code ec_;
 };
